@@ -1,0 +1,121 @@
+// The service pipe: one interface over Windows named pipes and, on POSIX,
+// Unix-domain stream sockets that behave like them.
+//
+// Names: callers pass the full Windows pipe name
+// ("\\.\pipe\...\gemx_pkl_service_pipe_request<login>"). Windows uses it as
+// it is; POSIX uses the socket <tmpdir>/<last component of the name>, where
+// tmpdir is fileutl_get_tmpdir's directory.
+//
+// Messages: a write is one message and a server read never consumes more
+// than the current message, on both systems. POSIX frames every message as
+// a 4-byte little-endian length followed by its bytes.
+//
+// Access: only the owning user reaches the pipe. Windows: the DACL of
+// nt_owner_security_attributes. POSIX: the socket is created 0600 and every
+// peer's credentials are checked on both sides; a peer of another uid is
+// dropped without an answer, and a server of another uid gets nothing.
+//
+// Threads: one object is used by one thread at a time; different objects
+// may be used concurrently. Every object owns its OS handle and releases it
+// when destroyed; objects move, they do not copy.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// Outcome of a server-side read of at most N bytes.
+enum class ReadStatus {
+    complete,   // the bytes read end the current message
+    more_data,  // the message continues; read again (ERROR_MORE_DATA)
+    failed,     // nothing more can be read: error, or the client has gone
+};
+
+// One server-side instance of the pipe, connected to at most one client.
+class PipeInstance {
+public:
+    // Creates an instance of the named pipe with the service's instance
+    // parameters (duplex, message mode, blocking, unlimited instances,
+    // 4096-byte buffers, 5000 ms default time-out, owner-only security).
+    // Returns an invalid instance on failure. POSIX: the first instance of
+    // a process binds the socket (a path too long for sun_path, or a live
+    // listener of another service already there, fails; a stale socket
+    // file is replaced); later instances share that listening socket.
+    static PipeInstance create(const std::string &pipe_name);
+
+    PipeInstance();
+    ~PipeInstance();
+    PipeInstance(PipeInstance &&) noexcept;
+    PipeInstance &operator=(PipeInstance &&) noexcept;
+
+    bool valid() const;
+
+    // Blocks until a client connects. True when connected (a client that
+    // connected before the call counts: ERROR_PIPE_CONNECTED). POSIX: a
+    // peer of another uid is dropped and the wait goes on.
+    bool connect();
+
+    // Reads at most max bytes of the current message into buf.
+    ReadStatus read(char *buf, std::size_t max, std::size_t *got);
+
+    // Writes data as one message. True when all of it was written.
+    bool write(const char *data, std::size_t size);
+
+    // Returns once the client has read what was written, or has gone.
+    bool flush();
+
+    // Ends the connection with the client.
+    bool disconnect();
+
+    // Releases the instance; the object becomes invalid.
+    void close();
+
+    struct Impl;
+
+private:
+    explicit PipeInstance(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+// The client end of one connection to the pipe.
+class PipeClient {
+public:
+    explicit PipeClient(std::string pipe_name);
+    ~PipeClient();
+    PipeClient(PipeClient &&) noexcept;
+    PipeClient &operator=(PipeClient &&) noexcept;
+
+    // Waits up to timeout_ms for a free instance (WaitNamedPipeA). Fails at
+    // once when the pipe does not exist; POSIX: also when the socket file
+    // has no live listener. POSIX keeps the connection a successful wait
+    // made, and open() uses it, so no empty connection reaches the server.
+    bool wait(unsigned timeout_ms);
+
+    // Opens the pipe for reading and writing (OPEN_EXISTING, no sharing).
+    // False when there is no instance to open; POSIX: also when the server
+    // is not owned by the calling user, before anything is sent.
+    bool open();
+
+    // Writes the whole request as one message; *written gets the count.
+    bool write(const char *data, std::size_t size, std::size_t *written);
+
+    // One read of at most max bytes of the answer (byte mode on POSIX).
+    // A successful read of 0 bytes is possible (the server wrote an empty
+    // message); false when the server closed without answering.
+    bool read(char *buf, std::size_t max, std::size_t *got);
+
+    // Closes the connection if one is open.
+    void close();
+
+    // The full name the object was made with.
+    const std::string &name() const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform
