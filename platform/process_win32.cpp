@@ -1,0 +1,1 @@
+// Filled in by the platform's own change.

@@ -1,0 +1,1 @@
+// Filled in by the library's own change.
