@@ -1,0 +1,24 @@
+// What only Windows shows of the process layer: the termination handler
+// registered with signal() and run when SIGTERM is raised.
+#include "process.h"
+
+#include "process_test_util.h"
+#include "test_common.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using kestrin_test::TempDir;
+
+TEST(TerminationHandler, RaisedSigtermRunsTheHandlerAndEndsWithItsStatus) {
+    TempDir dir("term");
+    auto run = kestrin_test::run_and_wait(kestrin_test::probe_path(), {"raise", dir.path()});
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.exit_code, 15);
+    auto marker = kestrin_test::parse_facts(kestrin_test::read_file(dir.file("marker")));
+    EXPECT_EQ(marker["signal"], "15");
+    EXPECT_EQ(marker["ticking"], "1");
+}
+
+}  // namespace
