@@ -4,13 +4,20 @@
 #include "process.h"
 
 #include <windows.h>
-#include <process.h>
 #include <psapi.h>
 
 #include <csignal>
 #include <cstring>
 #include <memory>
 #include <new>
+
+// The runtime's <process.h> cannot be included by name here: this folder's
+// own process.h comes first on the include path and hides it. These are
+// its declarations of the two functions used.
+extern "C" {
+int __cdecl _getpid(void);
+uintptr_t __cdecl _beginthread(void(__cdecl *start)(void *), unsigned stack_size, void *arg);
+}
 
 namespace platform {
 
@@ -95,6 +102,10 @@ bool process_image_path(int pid, char *buf, std::size_t size) {
     if (pid <= 0) return false;
     UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, static_cast<DWORD>(pid)));
     if (!process) return false;
+    // A process that has ended can still be opened while anyone holds a
+    // handle to it; it no longer runs a program, so it counts as gone.
+    DWORD exit_code = 0;
+    if (!GetExitCodeProcess(process.get(), &exit_code) || exit_code != STILL_ACTIVE) return false;
     if (buf == nullptr || size < 2) return true;
     // One byte is kept back so the text ends in a NUL even where the call
     // does not terminate a truncated name. A name that fills the space

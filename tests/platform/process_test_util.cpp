@@ -32,6 +32,8 @@ std::map<std::string, std::string> parse_facts(const std::string &text) {
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
+        // Reports written in text mode on Windows end their lines in CR LF.
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         std::size_t eq = line.find('=');
         if (eq != std::string::npos) facts[line.substr(0, eq)] = line.substr(eq + 1);
     }

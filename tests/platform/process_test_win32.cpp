@@ -1,5 +1,6 @@
-// What only Windows shows of the process layer: the termination handler
-// registered with signal() and run when SIGTERM is raised.
+// What only Windows shows of the process layer: the hidden start and the
+// termination handler registered with signal() and run when SIGTERM is
+// raised.
 #include "process.h"
 
 #include "process_test_util.h"
@@ -9,7 +10,18 @@
 
 namespace {
 
+using kestrin_test::LaunchedProbe;
 using kestrin_test::TempDir;
+
+TEST(LaunchHiddenWin32, ProgramIsAskedToStayHiddenWithoutAConsoleWindow) {
+    LaunchedProbe probe(kestrin_test::probe_path(), false);
+    ASSERT_TRUE(probe.launched());
+    ASSERT_TRUE(probe.wait_for_report());
+    const auto &facts = probe.facts();
+    EXPECT_EQ(facts.at("use_show_window"), "1");
+    EXPECT_EQ(facts.at("show_window"), "0");  // SW_HIDE
+    EXPECT_EQ(facts.at("console_window"), "0");
+}
 
 TEST(TerminationHandler, RaisedSigtermRunsTheHandlerAndEndsWithItsStatus) {
     TempDir dir("term");
