@@ -25,8 +25,12 @@ bool start_detached_thread(void (*fn)(void *), void *arg);
 // exit. Call it from the main thread before any other thread starts, so
 // every later thread inherits the blocked mask (a thread started earlier
 // with SIGTERM unblocked could still take the signal with its default
-// action). A handler that returns instead of ending the process is called
-// again for the next signal. A second call only replaces the handler.
+// action). On POSIX the signal must be sent to the process (kill); one
+// raised with raise() in a thread that blocks it stays pending there. A
+// handler is meant to end the process; if it returns, POSIX
+// calls it again for the next signal, while the Windows runtime has reset
+// SIGTERM to its default action before calling it. A null handler is
+// ignored; a second call replaces the handler.
 void install_termination_handler(void (*handler)(int));
 
 // Starts program (no arguments) hidden and detached: the caller keeps no
@@ -46,8 +50,8 @@ bool launch_hidden(const std::string &program);
 
 // Writes the path of the main module of process pid into buf (size bytes,
 // always NUL-terminated when size > 0; empty when unknown, also when the
-// path does not fit). False when pid <= 0 or the process cannot be opened
-// (no such process, access denied). Windows: OpenProcess(0x0410) and
+// path does not fit). False when pid <= 0 or the process cannot be
+// inspected (no such process, one that has already ended, access denied). Windows: OpenProcess(0x0410) and
 // GetModuleFileNameExA; POSIX: /proc/<pid>/exe, which names the program
 // with symbolic links resolved.
 bool process_image_path(int pid, char *buf, std::size_t size);
