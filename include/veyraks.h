@@ -24,22 +24,36 @@ extern "C" {
 /* Fills buf (size bytes offered, text always NUL-terminated) with the
  * calling user's private temporary directory, without a trailing separator.
  * Windows: GetTempPathA without its trailing separator.
- * POSIX: ${TMPDIR:-/tmp}/kestrin-<uid>, created 0700 when missing, and used
- * only while it is a real directory (not a symlink) owned by the caller with
- * no group or other permission bits. When that check fails the buffer gets
- * a path under which every create or open fails, and the result is nonzero.
+ * POSIX: ${TMPDIR:-/tmp}/kestrin-<euid>, TMPDIR read on every call, without
+ * its trailing slashes; an empty or relative TMPDIR counts as unset. The
+ * directory is created 0700 when missing, and used only while it is a real
+ * directory (not a symlink) owned by the effective user with no group or
+ * other permission bits.
+ * When the directory fails its check, cannot be made, or does not fit in
+ * size bytes, the result is nonzero and buf gets a path under which every
+ * create or open fails ("/dev/null/kestrin-unsafe-tmpdir" on POSIX,
+ * "<kestrin-no-tmpdir>" on Windows), or "" when even that does not fit.
+ * Null buf or size <= 0: nonzero, nothing written.
  * reserved and flags are always 0 in this system. Thread-safe. */
 VEYRAKS_API int fileutl_get_tmpdir(int reserved, char *buf, int size, int flags);
 
-/* 0 with the process's current directory in buf; nonzero when it cannot be
- * read or does not fit in size bytes with its NUL. */
+/* 0 with the process's current directory in buf; nonzero, with buf made
+ * "" when size allows, when it cannot be read or does not fit in size bytes
+ * with its NUL. */
 VEYRAKS_API int fileutl_getcwd(char *buf, int size);
 
 /* 0 with the absolute form of pathname in buf: resolved against the
  * process's current directory and lexically normalised (".", "..", repeated
- * separators); no filesystem access besides reading the current directory.
- * Windows rules on Windows (drive letters, UNC, rooted "\x", "/" accepted as
- * a separator). Nonzero when the result does not fit in size bytes. */
+ * and trailing separators; ".." at the root stays there); no filesystem
+ * access besides reading the current directory. POSIX output uses "/".
+ * Windows rules on Windows, output with "\": "C:\x"; drive-relative "C:x"
+ * against the cwd when it is on that drive, else against "C:\"; UNC
+ * "\\server\share\x" keeps server and share and ".." never climbs above
+ * the share; rooted "\x" against the cwd's drive or share; "/" accepted as
+ * a separator. A root keeps its separator ("/", "C:\", "\\srv\share\").
+ * Nonzero, with buf made "" when size allows, for a null or empty pathname,
+ * a malformed UNC path, a current directory that is needed but cannot be
+ * read, or a result that does not fit in size bytes. */
 VEYRAKS_API int fileutl_abspn(const char *pathname, char *buf, int size);
 
 /* The login name of the user running the process: POSIX the passwd entry of
@@ -49,8 +63,11 @@ VEYRAKS_API const char *sysutl_myloginname(void);
 
 /* The product installation directory, without trailing separator: the
  * parent of the folder that holds this library's file (P/lib/libveyraks.so
- * and P\bin\libveyraks.dll both give P). Written into buf (1024 bytes) and
- * returned; flags is always 0. */
+ * and P\bin\libveyraks.dll both give P), absolute, found once when the
+ * library is loaded. Written into buf (1024 bytes, NUL-terminated) and
+ * returned; when it cannot be found or does not fit, buf gets a path under
+ * which nothing can be opened or started. Null buf: returns null. flags is
+ * always 0. */
 VEYRAKS_API char *ks_product_dir(char *buf, int flags);
 
 /* ---- Storage areas ----------------------------------------------------- */
@@ -67,7 +84,8 @@ typedef int32_t stg_area_t;
 VEYRAKS_API stg_area_t stg_create_area(int32_t block_size);
 
 /* A block of size bytes from the area, aligned for any object type, valid
- * until the area is freed. Null for an unknown or freed area (or no memory).
+ * until the area is freed. Null for an unknown or freed area, a size above
+ * 1 GiB, or no memory.
  * Thread-safe across areas; one area is used by one thread at a time. */
 VEYRAKS_API void *stg_alloc(stg_area_t area, size_t size);
 

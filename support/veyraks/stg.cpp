@@ -11,6 +11,10 @@
 
 namespace {
 
+// The largest block one call hands out. Larger requests are refused before
+// they reach the allocator, whose size arithmetic they could overflow.
+constexpr std::size_t kMaxAllocation = std::size_t{1} << 30;
+
 struct Area {
     explicit Area(std::size_t block) : resource(block) {}
     std::pmr::monotonic_buffer_resource resource;
@@ -30,12 +34,15 @@ public:
     }
 
     void *alloc(stg_area_t handle, std::size_t size) {
+        if (size > kMaxAllocation) return nullptr;
         std::lock_guard<std::mutex> lock(mu_);
         Area *area = find(handle);
         if (!area) return nullptr;
         try {
             return area->resource.allocate(size == 0 ? 1 : size, alignof(std::max_align_t));
-        } catch (const std::bad_alloc &) {
+        } catch (...) {
+            // No memory, or a size the resource cannot even compute a block
+            // for: the caller gets null, never an exception.
             return nullptr;
         }
     }
@@ -65,9 +72,11 @@ private:
     Area heap_{4096};  // the heap area: lives until the process ends
 };
 
+// The registry is never destroyed: worker threads may still use their
+// areas while the process runs its exit handlers.
 Registry &registry() {
-    static Registry instance;
-    return instance;
+    static Registry *instance = new Registry;
+    return *instance;
 }
 
 }  // namespace

@@ -52,3 +52,13 @@ TEST(StorageArea, ConcurrentAreasOnManyThreads) {
     }
     for (auto &t : threads) t.join();
 }
+
+TEST(StorageArea, AnImpossibleSizeGivesNullAndTheAreaGoesOn) {
+    stg_area_t area = stg_create_area(4096);
+    ASSERT_NE(area, 0);
+    for (std::size_t size : {SIZE_MAX, SIZE_MAX / 2, SIZE_MAX - 15, (std::size_t{1} << 30) + 1}) {
+        EXPECT_EQ(stg_alloc(area, size), nullptr) << size;
+    }
+    EXPECT_NE(stg_alloc(area, 64), nullptr);
+    EXPECT_EQ(stg_free_area(area, 1), 0);
+}
