@@ -12,7 +12,7 @@
 #include "process_probe.h"
 
 #include "files.h"
-#include "process.h"
+#include "processes.h"
 
 #include <atomic>
 #include <chrono>

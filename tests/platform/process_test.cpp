@@ -1,6 +1,6 @@
 // The process layer as both systems share it: threads, the image path of
 // a process and the hidden launch, observed through the probe program.
-#include "process.h"
+#include "processes.h"
 
 #include "files.h"
 #include "process_test_util.h"

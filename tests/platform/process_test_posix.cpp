@@ -1,7 +1,7 @@
 // What only POSIX can show of the process layer: the detached start
 // (session, descriptors, signal state, parent, no zombie), symbolic links
 // in image paths, and SIGTERM taken outside signal context.
-#include "process.h"
+#include "processes.h"
 
 #include "process_test_util.h"
 #include "test_common.h"

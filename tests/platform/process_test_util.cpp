@@ -1,7 +1,7 @@
 #include "process_test_util.h"
 
 #include "files.h"
-#include "process.h"
+#include "processes.h"
 #include "test_common.h"
 
 #include <chrono>

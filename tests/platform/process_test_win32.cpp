@@ -1,7 +1,7 @@
 // What only Windows shows of the process layer: the hidden start and the
 // termination handler registered with signal() and run when SIGTERM is
 // raised.
-#include "process.h"
+#include "processes.h"
 
 #include "process_test_util.h"
 #include "test_common.h"

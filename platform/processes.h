@@ -1,5 +1,5 @@
 // Processes, threads and termination: one interface, one implementation
-// file per OS (process_posix.cpp, process_win32.cpp) chosen by the build.
+// file per OS (processes_posix.cpp, processes_win32.cpp) chosen by the build.
 // Every call is safe from any thread unless it says otherwise. Nothing here
 // throws; failures are reported through the results.
 #pragma once

@@ -1,5 +1,5 @@
 // Processes, threads and termination on POSIX (Linux: /proc, close_range).
-#include "process.h"
+#include "processes.h"
 
 #include <fcntl.h>
 #include <pthread.h>

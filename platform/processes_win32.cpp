@@ -1,23 +1,17 @@
 // Processes, threads and termination on Windows, through the C runtime
 // (_beginthread, signal, _getpid) and the process calls of the system and
 // its process status library.
-#include "process.h"
+#include "processes.h"
 
 #include <windows.h>
 #include <psapi.h>
+
+#include <process.h>
 
 #include <csignal>
 #include <cstring>
 #include <memory>
 #include <new>
-
-// The runtime's <process.h> cannot be included by name here: this folder's
-// own process.h comes first on the include path and hides it. These are
-// its declarations of the two functions used.
-extern "C" {
-int __cdecl _getpid(void);
-uintptr_t __cdecl _beginthread(void(__cdecl *start)(void *), unsigned stack_size, void *arg);
-}
 
 namespace platform {
 
