@@ -305,7 +305,7 @@ clp_hdl_t *clp_create_hdl_using_string(const char *args, const clp_option_t *tab
             say("Unbalanced quote (\") in the arguments\n");
             return nullptr;
         }
-        if (texts.size() > static_cast<std::size_t>(INT32_MAX / 2)) {
+        if (texts.size() > static_cast<std::size_t>(INT32_MAX / 2) || texts.size() > SIZE_MAX / sizeof(Word)) {
             say("internal error: too many words in the arguments\n");
             return nullptr;
         }

@@ -124,7 +124,7 @@ TEST(Vtree, UnknownOptionsLeaveTheRecordUntouched) {
         int32_t result = -1;
         const std::string output = captured([&] { result = cmdsyn_vtree(args, area.get(), &rec); });
         EXPECT_EQ(result, 1001);
-        const std::string typed(args, std::strchr(args, ' '));
+        const std::string typed = std::string(args).substr(0, std::string(args).find(' '));
         EXPECT_EQ(output, "Unrecognized option \"" + typed + "\"\n");
         EXPECT_EQ(rec.code, 77);
     }
