@@ -166,7 +166,7 @@ bool read_table(const clp_option_t *table, std::vector<Spec> &specs) {
     return false;
 }
 
-// The spec that typed stands for, or null after a message when it stands
+// The option entry that typed stands for, or null after a message when it stands
 // for none or for two different ones. typed matches a spec when it is a
 // prefix of the full name at least as long as the shortest spelling;
 // matching is case-sensitive.
