@@ -8,7 +8,10 @@
 //
 // Messages: a write is one message and a server read never consumes more
 // than the current message, on both systems. POSIX frames every message as
-// a 4-byte little-endian length followed by its bytes.
+// a 4-byte little-endian length followed by its bytes; any size up to
+// 4 GiB - 1 works, and a zero-length message is a complete read of 0 bytes.
+//
+// Signals: no call raises SIGPIPE; a write to a peer that has gone fails.
 //
 // Access: only the owning user reaches the pipe. Windows: the DACL of
 // nt_owner_security_attributes. POSIX: the socket is created 0600 and every
@@ -39,10 +42,15 @@ public:
     // Creates an instance of the named pipe with the service's instance
     // parameters (duplex, message mode, blocking, unlimited instances,
     // 4096-byte buffers, 5000 ms default time-out, owner-only security).
-    // Returns an invalid instance on failure. POSIX: the first instance of
-    // a process binds the socket (a path too long for sun_path, or a live
-    // listener of another service already there, fails; a stale socket
-    // file is replaced); later instances share that listening socket.
+    // Returns an invalid instance on failure, also when the owner-only
+    // security attributes cannot be had. POSIX: the first instance of a
+    // socket path in a process binds and listens (a path too long for
+    // sun_path, a path that is not a socket, or a live listener of another
+    // process already there, fails: so unlike on Windows a second service
+    // of the same user does not start serving; a stale socket file is
+    // replaced); later instances share that listening socket, and closing
+    // the last of them closes it and removes the socket file if it is still
+    // the one bound.
     static PipeInstance create(const std::string &pipe_name);
 
     PipeInstance();
@@ -53,20 +61,27 @@ public:
     bool valid() const;
 
     // Blocks until a client connects. True when connected (a client that
-    // connected before the call counts: ERROR_PIPE_CONNECTED). POSIX: a
-    // peer of another uid is dropped and the wait goes on.
+    // connected before the call counts: ERROR_PIPE_CONNECTED; so does a
+    // second call on a connected instance). POSIX: a peer of another uid is
+    // dropped unanswered and the wait goes on. After disconnect() an
+    // instance may connect again.
     bool connect();
 
-    // Reads at most max bytes of the current message into buf.
+    // Reads at most max bytes of the current message into buf; *got gets
+    // the count (0 when the read failed). Blocks until that much of the
+    // message, or all of its rest, has arrived.
     ReadStatus read(char *buf, std::size_t max, std::size_t *got);
 
     // Writes data as one message. True when all of it was written.
     bool write(const char *data, std::size_t size);
 
     // Returns once the client has read what was written, or has gone.
+    // A client that neither reads nor closes keeps it waiting, as
+    // FlushFileBuffers does. POSIX: wakes at once when the client closes,
+    // otherwise looks again after pauses of at most 50 ms.
     bool flush();
 
-    // Ends the connection with the client.
+    // Ends the connection with the client; what it has not read is lost.
     bool disconnect();
 
     // Releases the instance; the object becomes invalid.
@@ -87,23 +102,29 @@ public:
     PipeClient(PipeClient &&) noexcept;
     PipeClient &operator=(PipeClient &&) noexcept;
 
-    // Waits up to timeout_ms for a free instance (WaitNamedPipeA). Fails at
-    // once when the pipe does not exist; POSIX: also when the socket file
-    // has no live listener. POSIX keeps the connection a successful wait
-    // made, and open() uses it, so no empty connection reaches the server.
+    // Waits up to timeout_ms for a free instance (WaitNamedPipeA; 0 means
+    // the pipe's default of 5000 ms). Fails at once when the pipe does not
+    // exist; POSIX: also when the socket file has no live listener, and it
+    // waits only while the listener's backlog is full. POSIX keeps the
+    // connection a successful wait made, and open() uses it, so no empty
+    // connection reaches the server; a new wait() drops an unopened one.
     bool wait(unsigned timeout_ms);
 
-    // Opens the pipe for reading and writing (OPEN_EXISTING, no sharing).
-    // False when there is no instance to open; POSIX: also when the server
-    // is not owned by the calling user, before anything is sent.
+    // Opens the pipe for reading and writing (OPEN_EXISTING, no sharing,
+    // the client end left in byte read mode). False when there is no
+    // instance to open; POSIX: connects itself when no wait() came first,
+    // without waiting, and fails when the server is not owned by the
+    // calling user, before anything is sent. True at once when open.
     bool open();
 
     // Writes the whole request as one message; *written gets the count.
     bool write(const char *data, std::size_t size, std::size_t *written);
 
-    // One read of at most max bytes of the answer (byte mode on POSIX).
+    // One read of at most max bytes of the answer, in byte mode: a longer
+    // answer gives its first max bytes, the rest waits for the next read.
     // A successful read of 0 bytes is possible (the server wrote an empty
-    // message); false when the server closed without answering.
+    // message); false when the server closed without answering. Blocks
+    // until the answer arrives; there is no time-out.
     bool read(char *buf, std::size_t max, std::size_t *got);
 
     // Closes the connection if one is open.
