@@ -5,7 +5,8 @@
 //   silent   says nothing and waits for end of input;
 //   deaf     says "ready", answers "0" to each line, and keeps running after
 //            end of input until it is killed;
-//   stall    says "ready" and never answers, until end of input.
+//   stall    says "ready" and never answers, until end of input;
+//   vanish   says "ready" and ends.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +49,8 @@ int main() {
     } else if (m == "stall") {
         say("ready");
         drain_input();
+    } else if (m == "vanish") {
+        say("ready");
     }
     return 3;
 }

@@ -321,6 +321,24 @@ TEST_F(GemxapisHelperProcessTest, AnOperationThatNeverGetsAnAnswerEndsWithUninit
     EXPECT_FALSE(gemxapis_test::process_running(pid));
 }
 
+TEST_F(GemxapisHelperProcessTest, AHelperThatDiedFailsOperationsAndIsReplaced) {
+    TempDir tree("gemxtree");
+    use_fake_helper(tree, "vanish");
+    ASSERT_EQ(gemx_api_initialize(&handle_), 0);
+    const gemx_api_handle_t first = handle_;
+    ASSERT_TRUE(ends_within(gemx_api_testing_helper_pid(handle_), std::chrono::seconds(30)));
+    // Writing to the dead helper fails; it raises no SIGPIPE in this process.
+    EXPECT_NE(gemx_api_find_merge(handle_), 0);
+    EXPECT_NE(gemx_api_history(handle_, file_.c_str()), 0);
+
+    // The real helper takes over at the next initialize.
+    fs::current_path(kestrin_test::product_dir());
+    ASSERT_EQ(gemx_api_initialize(&handle_), 0);
+    EXPECT_NE(handle_, first);
+    EXPECT_EQ(gemx_api_find_merge(handle_), 0);
+    EXPECT_NE(gemx_api_find_merge(first), 0);
+}
+
 TEST_F(GemxapisHelperProcessTest, SixteenThreadsGetTheirOwnAnswersAndWholeLines) {
     ASSERT_EQ(gemx_api_initialize(&handle_), 0);
     const int kThreads = 16;

@@ -18,14 +18,6 @@ void set_env(const char *name, const char *value) {
 
 std::vector<std::string> temp_dir_variables() { return {"TMP", "TEMP"}; }
 
-bool process_running(int pid) {
-    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
-    if (!h) return false;
-    bool running = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
-    CloseHandle(h);
-    return running;
-}
-
 int current_pid() { return static_cast<int>(GetCurrentProcessId()); }
 
 namespace {
@@ -102,6 +94,11 @@ private:
 };
 
 }  // namespace
+
+bool process_running(int pid) {
+    UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid)));
+    return process.get() && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
 
 std::unique_ptr<Child> start_child(const std::string &program, const std::vector<std::string> &args) {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, FALSE};
