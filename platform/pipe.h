@@ -53,6 +53,13 @@ public:
     // the one bound.
     static PipeInstance create(const std::string &pipe_name);
 
+    // The process id of another live server of the calling user that holds
+    // the pipe, or 0 when there is none or it cannot be told. POSIX: the
+    // listener behind the socket, from its peer credentials (the probe
+    // reaches it as a connection that sends nothing). Windows: always 0,
+    // since several servers may serve one pipe there.
+    static int live_server_pid(const std::string &pipe_name);
+
     PipeInstance();
     ~PipeInstance();
     PipeInstance(PipeInstance &&) noexcept;

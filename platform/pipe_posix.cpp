@@ -411,6 +411,26 @@ PipeInstance PipeInstance::create(const std::string &pipe_name) {
     return PipeInstance(std::make_unique<Impl>(listener, path, static_cast<uid_t>(policy.uid)));
 }
 
+int PipeInstance::live_server_pid(const std::string &pipe_name) {
+    nt_owner_policy_t policy{};
+    sockaddr_un addr{};
+    std::string path;
+    if (!owner_policy(&policy) || !socket_address(pipe_name, &addr, &path)) {
+        return 0;
+    }
+    Fd fd = connect_socket(addr, 0);
+    if (!fd.valid()) {
+        return 0;
+    }
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    if (::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || len != sizeof cred ||
+        cred.uid != static_cast<uid_t>(policy.uid) || cred.pid == ::getpid()) {
+        return 0;
+    }
+    return static_cast<int>(cred.pid);
+}
+
 PipeInstance::PipeInstance() = default;
 PipeInstance::PipeInstance(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 PipeInstance::~PipeInstance() = default;

@@ -80,6 +80,8 @@ PipeInstance PipeInstance::create(const std::string &pipe_name) {
     return PipeInstance(std::move(impl));
 }
 
+int PipeInstance::live_server_pid(const std::string &) { return 0; }
+
 PipeInstance::PipeInstance() = default;
 PipeInstance::PipeInstance(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 PipeInstance::~PipeInstance() = default;
