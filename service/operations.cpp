@@ -42,6 +42,9 @@ int vtree_flags(const vtree_args &a) {
     return flags;
 }
 
+// Operand i of a parameter record; null when the record has no array.
+const char *operand(char **argv, int32_t i) { return argv ? argv[i] : nullptr; }
+
 }  // namespace
 
 bool make_abs_pn(std::string cwd, const char *pathname, char *path) {
@@ -57,8 +60,9 @@ bool make_abs_pn(std::string cwd, const char *pathname, char *path) {
         tracer.writeTrace("error encountered whicle chdir");
         return false;
     }
-    std::string joined = platform::join_to_directory(cwd, pathname);
-    if (fileutl_abspn(joined.c_str(), path, kPathBuffer) != 0) {
+    // A null operand has no absolute form; it fails as the conversion of
+    // it would.
+    if (!pathname || fileutl_abspn(platform::join_to_directory(cwd, pathname).c_str(), path, kPathBuffer) != 0) {
         tracer.writeTrace("error while converting to abs pn");
         return false;
     }
@@ -104,7 +108,9 @@ int history(gemx_api_handle_t handle, std::string args, std::string cwd) {
     if (!area.valid()) return 1;
     history_args record;
     int32_t kind = 0;
-    if (cmdsyn_history(args.c_str(), area.get(), &record, &kind) != 0) {
+    // A negative operand count is no list of operands: without this check
+    // the loop below would make no call and report success.
+    if (cmdsyn_history(args.c_str(), area.get(), &record, &kind) != 0 || record.argc < 0) {
         tracer.writeTrace("error occurred while parsing arguments");
         return 1;
     }
@@ -112,7 +118,7 @@ int history(gemx_api_handle_t handle, std::string args, std::string cwd) {
     int status = 0;
     char path[kPathBuffer];
     for (int32_t i = 0; i < record.argc; ++i) {
-        if (!make_abs_pn(cwd, record.argv[i], path)) {
+        if (!make_abs_pn(cwd, operand(record.argv, i), path)) {
             tracer.writeTrace("error making abs pname");
             return 1;
         }
@@ -126,7 +132,9 @@ int update(gemx_api_handle_t handle, std::string args, std::string cwd) {
     ScopedArea area;
     if (!area.valid()) return 1;
     update_args record;
-    if (cmdsyn_update(args.c_str(), area.get(), &record) != 0) {
+    // A negative operand count is no list of operands (and no size to
+    // reserve).
+    if (cmdsyn_update(args.c_str(), area.get(), &record) != 0 || record.argc < 0) {
         tracer.writeTrace("error occurred while parsing arguments");
         return 1;
     }
@@ -140,7 +148,7 @@ int update(gemx_api_handle_t handle, std::string args, std::string cwd) {
         resolved.reserve(static_cast<std::size_t>(record.argc));
         char path[kPathBuffer];
         for (int32_t i = 0; i < record.argc; ++i) {
-            if (!make_abs_pn(cwd, record.argv[i], path)) {
+            if (!make_abs_pn(cwd, operand(record.argv, i), path)) {
                 tracer.writeTrace("error making abs pname");
                 return 1;
             }
