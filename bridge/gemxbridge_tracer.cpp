@@ -45,6 +45,11 @@ void GEMXBRIDGE_Tracer::first_use_init() {
     std::memcpy(trace_dir, value.c_str(), value.size() + 1);
     trace_enabled = true;
     open_log();
+    // The directory is needed only to name the log, which happens once per
+    // process. Releasing it now keeps a host that unloads the library from
+    // losing the block.
+    std::free(trace_dir);
+    trace_dir = nullptr;
 }
 
 // Opens <trace_dir><sep>gemxbridge_log_d<HHMMSS>.txt for appending. A path

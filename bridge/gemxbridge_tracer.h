@@ -54,5 +54,6 @@ private:
     static bool trace_enabled;
     static bool file_open;
     static std::FILE *log_file;
+    // The variable's value, held only while the first scope names the log.
     static char *trace_dir;
 };
