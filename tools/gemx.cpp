@@ -1,6 +1,7 @@
 // gemx: a small command-line client that hands one operation to the
 // launcher service through libgemxbridge, loaded at run time from its own
 // product tree the way the product's client loads it.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -65,11 +66,16 @@ int operation_id(const char *name) {
     return -1;
 }
 
-// Parses a client kind; false when the text is not a whole decimal integer.
+// Parses a client kind; false when the text is not a whole decimal integer
+// in the 32-bit range. long long, not long: long has 32 bits on Windows, so
+// strtol would clamp 2147483648 to the largest value instead of failing.
 bool parse_kind(const char *text, int *kind) {
     char *end = nullptr;
-    long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || value < -2147483647L - 1 || value > 2147483647L) return false;
+    errno = 0;
+    long long value = std::strtoll(text, &end, 10);
+    if (end == text || *end != '\0' || errno == ERANGE || value < -2147483647LL - 1 || value > 2147483647LL) {
+        return false;
+    }
     *kind = static_cast<int>(value);
     return true;
 }
