@@ -6,7 +6,14 @@
 
 #include <string>
 
+#include "kestrin_api.h"
+
 // ---- gemxbridge ----------------------------------------------------------
+
+// The library's export: makes sure the service runs, sends it one request
+// and returns its answer, or 1 when the bridge fails at any step. Never
+// throws. One call at a time per process.
+extern "C" KESTRIN_EXPORT int invoke_gemx_ui(int client_kind, int op_id, const char *args);
 
 // The request text for the operation id and argument string, with the cwd
 // field when the current directory can be read.
@@ -43,6 +50,11 @@ bool gemx_ser_proc_check();
 
 // True when process pid runs this installation's service program.
 bool proc_exists(int pid);
+
+// True when two module paths name the same program: equal apart from the
+// case of ASCII letters (Windows paths are case-insensitive; bytes above
+// 127 are compared as they are).
+bool same_image_path(const std::string &a, const std::string &b);
 
 // Starts the service program hidden and detached: 0 when the process was
 // created, 1 when not.

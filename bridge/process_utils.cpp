@@ -21,19 +21,6 @@ const std::size_t kPidFileReadLimit = 4096;
 
 int client_kind = 0;
 
-// ASCII-only case folding, as the comparison of module paths requires.
-bool equal_ignoring_ascii_case(const std::string &a, const std::string &b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // The pid file's number as standard formatted input reads it: leading
 // white space, an optional sign, digits; false when there is none or it is
 // out of the 32-bit range.
@@ -53,6 +40,18 @@ bool read_pid_file(const std::string &path, int *pid) {
 }  // namespace
 
 int current_client_kind() { return client_kind; }
+
+bool same_image_path(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
 
 std::string service_exe_suffix() {
     std::string suffix;
@@ -101,7 +100,7 @@ bool proc_exists(int pid) {
     // The image path is reported with symbolic links resolved on POSIX, so
     // the service path is compared in the same form.
     std::string expected = platform::comparable_image_path(service_exe_path());
-    return !expected.empty() && equal_ignoring_ascii_case(module, expected);
+    return !expected.empty() && same_image_path(module, expected);
 }
 
 int create_lsp() {
