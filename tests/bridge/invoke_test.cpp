@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -124,6 +125,40 @@ INSTANTIATE_TEST_SUITE_P(Cases, BridgeInvokeAnswers,
                                            AnswerCase{"other_kind", 12345, 0, "", 0},
                                            AnswerCase{"negative_kind", -1, 0, "", 0}),
                          [](const ::testing::TestParamInfo<AnswerCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---- calls without a trace -------------------------------------------------
+
+struct UntracedCase {
+    const char *name;
+    const char *value;  // null: the variable is not set
+};
+
+// Cases show by name in test listings.
+void PrintTo(const UntracedCase &c, std::ostream *os) { *os << c.name; }
+
+class BridgeInvokeUntraced : public BridgeInvoke, public ::testing::WithParamInterface<UntracedCase> {};
+
+// Whether or not the log can be written, the calls give the same results,
+// and no file appears.
+TEST_P(BridgeInvokeUntraced, GivesTheSameResultsAndWritesNothing) {
+    std::string value = GetParam().value ? GetParam().value : "";
+    if (value == "missing") value = trace_dir_.file("missing");
+    if (value == "long") value = trace_dir_.path() + kestrin_test::separator() + std::string(240, 'l');
+    ScopedEnv setting(kTraceDirVariable, GetParam().value ? value.c_str() : nullptr);
+    EXPECT_EQ(invoke_gemx_ui(0, 0, ""), 0);
+    EXPECT_EQ(invoke_gemx_ui(0, 7, ""), 1);
+    EXPECT_EQ(invoke_gemx_ui(0, 1, "-bogus"), 1);
+    EXPECT_TRUE(traced().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(trace_dir_.path()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, BridgeInvokeUntraced,
+                         ::testing::Values(UntracedCase{"unset", nullptr}, UntracedCase{"empty", ""},
+                                           UntracedCase{"missing_directory", "missing"},
+                                           UntracedCase{"path_too_long", "long"}),
+                         [](const ::testing::TestParamInfo<UntracedCase> &info) {
                              return std::string(info.param.name);
                          });
 
