@@ -1,11 +1,14 @@
 // The service program's core: start-up, pid file, pipe listener and helper
 // start, termination, the connection worker and request dispatch.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
+
 
 #include "files.h"
 #include "gemx_protocol.h"
@@ -22,6 +25,9 @@ namespace {
 
 const int kPathBuffer = 1024;
 const std::size_t kReadBuffer = 4096;
+
+// The pause before a connect that follows a failed one.
+const int kConnectRetryPauseMs = 50;
 
 // Starts the helper process with the product directory current, then makes
 // the previous directory current again. False, after a trace line, when
@@ -47,6 +53,19 @@ bool start_helper(GEMXAPIS_Tracer &tracer) {
     return true;
 }
 
+// Writes pid to the pid file in the temporary directory, replacing what it
+// held; false when the file cannot be opened for writing.
+bool write_pid(int pid) {
+    char tmpdir[kPathBuffer] = {0};
+    fileutl_get_tmpdir(0, tmpdir, kPathBuffer - 1, 0);
+    std::string path = std::string(tmpdir) + platform::kPathSeparator + pid_file_name;
+    std::FILE *f = platform::open_shared_for_write(path.c_str());
+    if (!f) return false;
+    std::fprintf(f, "%d", pid);
+    unix_nt_fclose(f);
+    return true;
+}
+
 // The response text for a result.
 std::string make_response(int result) {
     std::string response = response_start_tag;
@@ -68,11 +87,25 @@ int service_main() {
     platform::PipeInstance instance = platform::PipeInstance::create(name);
     if (!instance.valid()) {
         tracer.writeTrace("Could not create launcher request pipe\n");
+        // Where only one server can hold the pipe, another service of this
+        // user already serves it. The pid file is handed back to that one:
+        // left naming this ending process, it would make every later call
+        // launch yet another service that cannot serve.
+        const int owner = platform::PipeInstance::live_server_pid(name);
+        if (owner > 0) write_pid(owner);
         return -1;
     }
+    bool last_connect_failed = false;
     for (;;) {
         if (helper_handle.load() == 0 && !start_helper(tracer)) return -1;
-        if (instance.connect()) {
+        const bool connected = instance.connect();
+        if (!connected && last_connect_failed) {
+            // Connects that keep failing (no descriptors left, say) would
+            // otherwise turn this loop into a busy spin.
+            std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryPauseMs));
+        }
+        last_connect_failed = !connected;
+        if (connected) {
             auto *block = new (std::nothrow) platform::PipeInstance(std::move(instance));
             if (!block) {
                 tracer.writeTrace("Out of memory \n");
@@ -93,16 +126,7 @@ int service_main() {
     }
 }
 
-bool write_pid_file() {
-    char tmpdir[kPathBuffer] = {0};
-    fileutl_get_tmpdir(0, tmpdir, kPathBuffer - 1, 0);
-    std::string path = std::string(tmpdir) + platform::kPathSeparator + pid_file_name;
-    std::FILE *f = platform::open_shared_for_write(path.c_str());
-    if (!f) return false;
-    std::fprintf(f, "%d", platform::current_pid());
-    unix_nt_fclose(f);
-    return true;
-}
+bool write_pid_file() { return write_pid(platform::current_pid()); }
 
 void cleanup(int signal) {
     GEMXAPIS_Tracer tracer("gemx_pkl_service", "gemx_pkl_svc_win32", "cleanup");
@@ -135,6 +159,11 @@ void com_worker(void *block) {
     } catch (const std::bad_alloc &) {
         // A request that cannot be held or handled costs only its own answer.
         tracer.writeTrace("Out of memory \n");
+        result = 1;
+    } catch (...) {
+        // Nothing a request causes may end the process: an exception would
+        // otherwise leave this detached thread and terminate the service.
+        tracer.writeTrace("unexpected failure while processing request");
         result = 1;
     }
     std::string response = make_response(result);
