@@ -105,6 +105,12 @@ int service_main() {
             std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryPauseMs));
         }
         last_connect_failed = !connected;
+        // The next instance is made before the connected one goes to its
+        // worker: a fast worker could otherwise close the only instance, and
+        // a client arriving in that moment would find no pipe at all (on
+        // POSIX the listening socket goes with the last instance) and pay
+        // the bridge's full pause.
+        platform::PipeInstance next = platform::PipeInstance::create(name);
         if (connected) {
             auto *block = new (std::nothrow) platform::PipeInstance(std::move(instance));
             if (!block) {
@@ -118,7 +124,7 @@ int service_main() {
             }
         }
         // An instance whose connect failed is closed by the assignment below.
-        instance = platform::PipeInstance::create(name);
+        instance = std::move(next);
         if (!instance.valid()) {
             tracer.writeTrace("Could not create launcher request pipe\n");
             return -1;
