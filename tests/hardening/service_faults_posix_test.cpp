@@ -1,0 +1,224 @@
+// The real service program under faults: clients that misbehave in every
+// way a socket allows while well-behaved clients go on being served, a
+// helper killed while the service runs, and a service killed while a
+// client waits for its answer, after which a new service takes over the
+// stale pid file and socket.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service_runner.h"
+#include "service_test_util.h"
+
+namespace {
+
+using service_test::exchange;
+using service_test::join;
+using service_test::request;
+using service_test::response;
+
+// Generous limits that only keep a broken run from hanging.
+constexpr int kStartMs = 90000;
+
+// The largest request the service keeps (16 MiB).
+constexpr std::size_t kRequestLimitForTests = 16u * 1024u * 1024u;
+
+// A connection to the service's socket made by hand, so a client can send
+// what the pipe layer never would: part of a frame, two frames, a length
+// that promises more than comes.
+class RawClient {
+public:
+    explicit RawClient(const std::string &socket_path) {
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        if (fd_ < 0 || socket_path.size() >= sizeof addr.sun_path) return;
+        std::memcpy(addr.sun_path, socket_path.c_str(), socket_path.size() + 1);
+        if (::connect(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) close();
+    }
+    ~RawClient() { close(); }
+    RawClient(const RawClient &) = delete;
+    RawClient &operator=(const RawClient &) = delete;
+
+    bool connected() const { return fd_ >= 0; }
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    // Writes all of bytes; false once the service has closed its end.
+    bool send(const std::string &bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+    // Everything the service writes until it closes the connection.
+    std::string receive_all() {
+        timeval limit{60, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        std::string got;
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::recv(fd_, buf, sizeof buf, 0)) > 0) got.append(buf, static_cast<std::size_t>(n));
+        return got;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// A message framed as the POSIX pipe frames it: 4-byte little-endian length.
+std::string frame_header(std::uint32_t length) {
+    std::string h(4, '\0');
+    for (int i = 0; i < 4; ++i) h[i] = static_cast<char>((length >> (8 * i)) & 0xff);
+    return h;
+}
+std::string framed(const std::string &message) {
+    return frame_header(static_cast<std::uint32_t>(message.size())) + message;
+}
+
+// The answer text inside a frame as the service writes it.
+std::string unframed(const std::string &bytes) { return bytes.size() >= 4 ? bytes.substr(4) : std::string(); }
+
+// One service started in its own tree and environment.
+struct Started {
+    service_test::ServiceEnvironment env;
+    service_test::ProductTree tree{true};
+    std::unique_ptr<service_test::Process> process;
+
+    bool start() {
+        process = service_test::start_process(tree.service_program(), tree.root());
+        return process != nullptr && service_test::wait_until_serving(*process, env.pipe_name(), kStartMs);
+    }
+    std::optional<std::string> send(const std::string &message) { return exchange(env.pipe_name(), message); }
+};
+
+class ServiceFaults : public ::testing::Test {
+protected:
+    void SetUp() override {
+        kestrin_test::write_file(join(work_.path(), "a.c"), "a");
+        ASSERT_TRUE(s_.start()) << "the service did not start serving";
+    }
+    std::string noop() const { return request("0", "", ""); }
+    std::string history() const { return request("3", "a.c", work_.path()); }
+
+    kestrin_test::TempDir work_{"work"};
+    Started s_;
+};
+
+// Each misbehaving client, left as it is while well-behaved clients are
+// served; clients that keep their connection are closed only at the end.
+TEST_F(ServiceFaults, MisbehavingClientsDoNotStopWellBehavedOnes) {
+    struct Case {
+        const char *name;
+        std::function<void(RawClient &)> act;
+    };
+    const std::string big(kRequestLimitForTests, 'x');
+    const std::vector<Case> cases = {
+        {"connects and closes without writing", [](RawClient &c) { c.close(); }},
+        {"closes in the middle of the length", [](RawClient &c) { c.send(std::string(2, '\x10')); c.close(); }},
+        {"closes in the middle of the request",
+         [this](RawClient &c) {
+             const std::string m = history();
+             c.send(frame_header(static_cast<std::uint32_t>(m.size())) + m.substr(0, m.size() / 2));
+             c.close();
+         }},
+        {"promises more than it sends and waits",
+         [](RawClient &c) { c.send(frame_header(1000) + "<request_start>"); }},
+        {"promises 4 GiB", [](RawClient &c) { c.send(frame_header(0xffffffffu) + "garbage"); }},
+        {"sends garbage and closes", [](RawClient &c) { c.send(std::string("\x07\0\0\0\xff\xfe\x00\x01zz\n", 11)); c.close(); }},
+        {"sends two messages and never reads",
+         [this](RawClient &c) { c.send(framed(noop()) + framed(history())); }},
+        {"sends a request and never reads", [this](RawClient &c) { c.send(framed(history())); }},
+        {"sends more than 16 MiB", [&big](RawClient &c) { c.send(frame_header(static_cast<std::uint32_t>(big.size() + 1)) + big + "y"); }},
+    };
+    std::vector<std::unique_ptr<RawClient>> kept;
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.name);
+        auto client = std::make_unique<RawClient>(s_.env.socket_file());
+        ASSERT_TRUE(client->connected());
+        k.act(*client);
+        EXPECT_EQ(s_.send(noop()), response(0));
+        EXPECT_EQ(s_.send(history()), response(0));
+        kept.push_back(std::move(client));
+    }
+    EXPECT_TRUE(service_test::process_running(s_.process->pid()));
+}
+
+// Two messages on one connection: the first is answered, the second is
+// not read, and the connection ends.
+TEST_F(ServiceFaults, SecondMessageOnOneConnectionIsNotAnswered) {
+    RawClient c(s_.env.socket_file());
+    ASSERT_TRUE(c.connected());
+    ASSERT_TRUE(c.send(framed(noop()) + framed(request("9", "", ""))));
+    EXPECT_EQ(unframed(c.receive_all()), response(0));
+}
+
+// A request over 16 MiB is answered with 1 (or its connection is cut while
+// the rest is being written), and the service goes on serving.
+TEST_F(ServiceFaults, OversizeRequestIsRefused) {
+    RawClient c(s_.env.socket_file());
+    ASSERT_TRUE(c.connected());
+    const std::string message(kRequestLimitForTests + 1, 'z');
+    if (c.send(framed(message))) {
+        const std::string answer = c.receive_all();
+        if (!answer.empty()) {
+            EXPECT_EQ(unframed(answer), response(1));
+        }
+    }
+    EXPECT_EQ(s_.send(noop()), response(0));
+}
+
+// With its helper killed the service answers every operation with 1 and
+// goes on serving what needs no helper.
+TEST_F(ServiceFaults, HelperKilledWhileTheServiceRuns) {
+    const std::vector<int> helpers = service_test::child_processes(s_.process->pid(), "gemx_helper");
+    ASSERT_EQ(helpers.size(), 1u);
+    ASSERT_EQ(::kill(helpers[0], SIGKILL), 0);
+    for (int i = 0; i < 200 && service_test::process_running(helpers[0]); ++i) ::usleep(10000);
+    const std::string cwd = work_.path();
+    for (const std::string &op : {request("1", "", cwd), request("2", "", cwd), history(), request("4", "", cwd),
+                                  request("5", "a.c", cwd), request("6", "a.c", cwd)}) {
+        SCOPED_TRACE(op);
+        EXPECT_EQ(s_.send(op), response(1));
+        EXPECT_EQ(s_.send(noop()), response(0));
+    }
+    EXPECT_TRUE(service_test::process_running(s_.process->pid()));
+}
+
+// A service killed while a client waits for its answer: the client gets
+// no answer, and a new service started beside the stale pid file and
+// socket takes them over and serves.
+TEST_F(ServiceFaults, ServiceKilledWhileAClientWaits) {
+    const std::vector<int> helpers = service_test::child_processes(s_.process->pid(), "gemx_helper");
+    RawClient waiting(s_.env.socket_file());
+    ASSERT_TRUE(waiting.connected());
+    ASSERT_TRUE(waiting.send(frame_header(1000) + "<request_start>"));
+    s_.process->kill_hard();
+    EXPECT_EQ(waiting.receive_all(), "");
+    EXPECT_EQ(exchange(s_.env.pipe_name(), noop(), 1000), std::nullopt);
+    // The helper ends by itself once its input ends with the service.
+    for (int pid : helpers) {
+        for (int i = 0; i < 3000 && service_test::process_running(pid); ++i) ::usleep(10000);
+        EXPECT_FALSE(service_test::process_running(pid));
+    }
+    ASSERT_TRUE(s_.start());
+    EXPECT_EQ(kestrin_test::read_file(s_.env.pid_file()), std::to_string(s_.process->pid()));
+    EXPECT_EQ(s_.send(history()), response(0));
+}
+
+}  // namespace
