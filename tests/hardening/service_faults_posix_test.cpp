@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -220,5 +222,62 @@ TEST_F(ServiceFaults, ServiceKilledWhileAClientWaits) {
     EXPECT_EQ(kestrin_test::read_file(s_.env.pid_file()), std::to_string(s_.process->pid()));
     EXPECT_EQ(s_.send(history()), response(0));
 }
+
+// ---- a private temporary directory made unsafe --------------------------
+
+// How the user's private temporary directory is made unsafe; the folder
+// whose contents must stay untouched is returned.
+struct UnsafeTmp {
+    const char *name;
+    std::string (*make)(const std::string &private_dir, const std::string &spare);
+};
+
+void PrintTo(const UnsafeTmp &u, std::ostream *os) { *os << u.name; }
+
+std::string chmod_to(const std::string &dir, mode_t mode) {
+    EXPECT_EQ(::chmod(dir.c_str(), mode), 0);
+    return dir;
+}
+
+class UnsafePrivateTmp : public ::testing::TestWithParam<UnsafeTmp> {};
+
+// The service refuses the directory: it writes no pid file, socket or
+// journal there (nor where a link in its place points), starts no helper
+// and ends with -1.
+TEST_P(UnsafePrivateTmp, ServiceWritesNothingThereAndEndsWithMinusOne) {
+    namespace fs = std::filesystem;
+    Started s;
+    kestrin_test::TempDir spare("spare");
+    const std::string private_dir = s.env.user_tmpdir();  // made 0700 by this first call
+    ASSERT_FALSE(private_dir.empty());
+    const std::string watched = GetParam().make(private_dir, spare.path());
+    s.process = service_test::start_process(s.tree.service_program(), s.tree.root());
+    ASSERT_NE(s.process, nullptr);
+    int status = 0;
+    ASSERT_TRUE(s.process->wait_exit(60000, &status));
+    EXPECT_EQ(status, service_test::kFailureStatus);
+    EXPECT_TRUE(service_test::child_processes(s.process->pid(), "gemx_helper").empty());
+    std::vector<std::string> names;
+    for (const fs::directory_entry &e : fs::directory_iterator(watched)) names.push_back(e.path().filename());
+    EXPECT_TRUE(names.empty()) << ::testing::PrintToString(names);
+    ::chmod(watched.c_str(), 0700);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, UnsafePrivateTmp,
+    ::testing::Values(
+        UnsafeTmp{"symlink_to_a_private_directory",
+                  [](const std::string &dir, const std::string &spare) {
+                      const std::string real = join(spare, "real");
+                      EXPECT_EQ(::mkdir(real.c_str(), 0700), 0);
+                      EXPECT_EQ(::rmdir(dir.c_str()), 0);
+                      EXPECT_EQ(::symlink(real.c_str(), dir.c_str()), 0);
+                      return real;
+                  }},
+        UnsafeTmp{"group_writable", [](const std::string &dir, const std::string &) { return chmod_to(dir, 0770); }},
+        UnsafeTmp{"world_writable", [](const std::string &dir, const std::string &) { return chmod_to(dir, 0707); }},
+        UnsafeTmp{"world_writable_sticky",
+                  [](const std::string &dir, const std::string &) { return chmod_to(dir, 01777); }}),
+    [](const ::testing::TestParamInfo<UnsafeTmp> &info) { return std::string(info.param.name); });
 
 }  // namespace
