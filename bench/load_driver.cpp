@@ -411,6 +411,8 @@ int main(int argc, char **argv) {
         return client_main(std::strtoll(argv[2], nullptr, 10), std::atoi(argv[3]), argv[4]);
     }
     if (argc == 3 && std::strcmp(argv[1], "--first") == 0) return first_call_main(argv[2]);
+    // Line by line, so a run written to a file shows its progress.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
     return run(quick);
 }
