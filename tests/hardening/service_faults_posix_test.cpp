@@ -7,6 +7,7 @@
 
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -279,5 +280,71 @@ INSTANTIATE_TEST_SUITE_P(
         UnsafeTmp{"world_writable_sticky",
                   [](const std::string &dir, const std::string &) { return chmod_to(dir, 01777); }}),
     [](const ::testing::TestParamInfo<UnsafeTmp> &info) { return std::string(info.param.name); });
+
+// ---- the bridge after a killed service ---------------------------------------
+
+// The gemx client of the tree, started with one operation word.
+pid_t start_client(const std::string &tree, const std::string &operation) {
+    const std::string program = join(join(tree, "bin"), "gemx");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl(program.c_str(), program.c_str(), operation.c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// The client's exit status, which is the result of invoke_gemx_ui.
+int client_result(pid_t pid) {
+    int status = 0;
+    if (pid <= 0 || ::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// True once process pid holds a socket, which the bridge makes only to
+// reach a service it has found running.
+bool holds_a_socket(pid_t pid) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (const fs::directory_entry &e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        const fs::path target = fs::read_symlink(e.path(), ec);
+        if (!ec && target.string().rfind("socket:", 0) == 0) return true;
+    }
+    return false;
+}
+
+// A service killed in the middle of a call: that call answers 1; the next
+// call finds the stale pid file and socket, starts a new service and
+// succeeds.
+TEST(BridgeAfterAKilledService, CallInProgressFailsAndTheNextStartsANewService) {
+    namespace fs = std::filesystem;
+    Started s;
+    std::error_code ec;
+    fs::copy_file(fs::path(kestrin_test::bin_dir()) / "gemx", fs::path(s.tree.root()) / "bin" / "gemx", ec);
+    ASSERT_FALSE(ec) << ec.message();
+    fs::permissions(fs::path(s.tree.root()) / "bin" / "gemx", fs::perms::owner_all, fs::perm_options::add);
+    ASSERT_TRUE(s.start());
+    const int old_pid = s.process->pid();
+    // Stopped, the service takes the connection but never answers, so the
+    // call is surely in progress when the service is killed.
+    ASSERT_EQ(::kill(old_pid, SIGSTOP), 0);
+    const pid_t client = start_client(s.tree.root(), "noop");
+    ASSERT_GT(client, 0);
+    for (int i = 0; i < 3000 && !holds_a_socket(client); ++i) ::usleep(10000);
+    s.process->kill_hard();
+    EXPECT_EQ(client_result(client), 1);
+
+    EXPECT_EQ(client_result(start_client(s.tree.root(), "noop")), 0);
+    const std::string text = kestrin_test::read_file(s.env.pid_file());
+    const int new_pid = std::atoi(text.c_str());
+    EXPECT_GT(new_pid, 0);
+    EXPECT_NE(new_pid, old_pid);
+    if (new_pid > 0 && new_pid != old_pid) {
+        EXPECT_EQ(s.send(request("0", "", "")), response(0));
+        ::kill(new_pid, SIGTERM);
+        for (int i = 0; i < 3000 && service_test::process_running(new_pid); ++i) ::usleep(10000);
+        if (service_test::process_running(new_pid)) ::kill(new_pid, SIGKILL);
+    }
+}
 
 }  // namespace
