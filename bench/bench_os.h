@@ -61,6 +61,11 @@ void sleep_until_ns(long long t);
 char separator();
 std::string exe_suffix();
 
+// A command made ready for std::system: Windows' command processor strips
+// the first and last quote of a line that starts with one, so it gets an
+// outer pair there.
+std::string shell_command(const std::string &command);
+
 // The OS, CPU and core count, for the summary.
 std::string machine_description();
 

@@ -175,6 +175,8 @@ void sleep_until_ns(long long t) {
     }
 }
 
+std::string shell_command(const std::string &command) { return "\"" + command + "\""; }
+
 char separator() { return '\\'; }
 
 std::string exe_suffix() { return ".exe"; }

@@ -189,7 +189,7 @@ Stats concurrent_ours(int n, int ms, const std::string &self, const std::string 
     for (int i = 0; i < n; ++i) {
         std::string cmd = shell_quoted(self) + " --client " + std::to_string(start) + " " + std::to_string(ms) + " " +
                           shell_quoted(outs[i]);
-        threads.emplace_back([cmd] { std::system(cmd.c_str()); });
+        threads.emplace_back([cmd] { std::system(bench::shell_command(cmd).c_str()); });
     }
     for (auto &t : threads) t.join();
     std::vector<double> all;
@@ -242,7 +242,7 @@ Stats first_calls(int count, const std::string &self, const std::string &folder)
     long failures = 0;
     const std::string out = folder + bench::separator() + "first.txt";
     for (int i = 0; i < count; ++i) {
-        std::system((shell_quoted(self) + " --first " + shell_quoted(out)).c_str());
+        std::system(bench::shell_command(shell_quoted(self) + " --first " + shell_quoted(out)).c_str());
         std::ifstream in(out);
         long f = 1;
         double v = 0;
