@@ -32,8 +32,14 @@ int send_data_win32(const std::string &request, std::string &response, int clien
     platform::PipeClient pipe(name);
 
     // A freshly launched service has no pipe yet: the retries give it time.
+    // Between a successful wait and the open another client may take the
+    // free instance (Windows reports the pipe busy): that attempt waits
+    // again at once, without the pause, since the pipe exists.
     for (int attempt = 0; attempt < kWaitAttempts; ++attempt) {
-        if (pipe.wait(kWaitTimeoutMs)) break;
+        if (pipe.wait(kWaitTimeoutMs)) {
+            if (pipe.open()) break;
+            continue;
+        }
         sleep_function(kPauseSeconds);
     }
     if (!pipe.open()) {
