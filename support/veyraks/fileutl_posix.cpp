@@ -40,12 +40,21 @@ bool ensure_directory(const std::string &dir) {
     return errno == EEXIST;
 }
 
-// True when dir is a real directory (not a symbolic link) owned by uid
-// with no permission bits for group or others.
-bool is_private_directory(const std::string &dir, uid_t uid) {
-    struct stat st;
-    if (::lstat(dir.c_str(), &st) != 0) return false;
+// True when st describes a real directory (not a symbolic link) owned by
+// uid with no permission bits for group or others.
+bool is_private(const struct stat &st, uid_t uid) {
     return S_ISDIR(st.st_mode) && st.st_uid == uid && (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
+// True when dir is, or has just been made, the private directory of uid.
+// The directory normally exists already, so it is looked at first and made
+// only when missing: one system call on every call of the service and the
+// bridge instead of two.
+bool private_directory_ready(const std::string &dir, uid_t uid) {
+    struct stat st;
+    if (::lstat(dir.c_str(), &st) == 0) return is_private(st, uid);
+    if (errno != ENOENT || !ensure_directory(dir)) return false;
+    return ::lstat(dir.c_str(), &st) == 0 && is_private(st, uid);
 }
 
 // The process's current directory, or "" when it cannot be read.
@@ -66,8 +75,7 @@ int fileutl_get_tmpdir(int /*reserved*/, char *buf, int size, int /*flags*/) {
     if (!buf || size <= 0) return 1;
     uid_t uid = ::geteuid();
     std::string dir = tmpdir_base() + "/kestrin-" + std::to_string(uid);
-    if (ensure_directory(dir) && is_private_directory(dir, uid) &&
-        veyraks_fileutl::copy_to_buffer(dir, buf, size)) {
+    if (private_directory_ready(dir, uid) && veyraks_fileutl::copy_to_buffer(dir, buf, size)) {
         return 0;
     }
     // Callers use the buffer without looking at the result, so it must not
