@@ -2,6 +2,7 @@
 // names, and a hidden start of the service program when there is none.
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "bridge_internal.h"
@@ -35,6 +36,31 @@ bool read_pid_file(const std::string &path, int *pid) {
     if (convert_decimal(std::string(text, n), &value) != 0) return false;
     *pid = value;
     return true;
+}
+
+// The service program's path in the form the process table reports, kept
+// for the life of the process: resolving it walks every component of the
+// path (one system call each on POSIX), which was a large share of a warm
+// call's cost. fresh asks for it to be resolved again, for when the
+// installation's links may have changed since it was kept.
+std::string comparable_service_path(bool fresh) {
+    static std::mutex lock;
+    static std::string kept_for;
+    static std::string kept;
+    std::string path = service_exe_path();
+    std::lock_guard<std::mutex> hold(lock);
+    if (fresh || kept.empty() || kept_for != path) {
+        kept = platform::comparable_image_path(path);
+        kept_for = path;
+    }
+    return kept;
+}
+
+// True when the user's private temporary folder, where the service keeps
+// its pid file and pipe, passes its safety check.
+bool private_folder_usable() {
+    char tmpdir[kPathBuffer] = {0};
+    return fileutl_get_tmpdir(0, tmpdir, kPathBuffer - 1, 0) == 0;
 }
 
 }  // namespace
@@ -76,7 +102,11 @@ bool init_gemx_service(int kind) {
     client_kind = kind;
     if (gemx_ser_proc_check()) return true;
     tracer.writeTrace("gemx_service not found; launching...");
-    if (create_lsp() == 0) return true;
+    // A service started while the private temporary folder is unusable
+    // ends at once, and the pipe client would then spend all its retries
+    // (about two minutes) waiting for a pipe that cannot appear: such a
+    // start counts as failed.
+    if (private_folder_usable() && create_lsp() == 0) return true;
     tracer.writeTrace("error occurred while launching gemx_service");
     return false;
 }
@@ -98,8 +128,11 @@ bool proc_exists(int pid) {
     module[kPathBuffer - 1] = '\0';
     if (!platform::process_image_path(pid, module, kPathBuffer - 1)) return false;
     // The image path is reported with symbolic links resolved on POSIX, so
-    // the service path is compared in the same form.
-    std::string expected = platform::comparable_image_path(service_exe_path());
+    // the service path is compared in the same form. A mismatch against the
+    // kept form is checked once more against a freshly resolved one.
+    std::string expected = comparable_service_path(false);
+    if (!expected.empty() && same_image_path(module, expected)) return true;
+    expected = comparable_service_path(true);
     return !expected.empty() && same_image_path(module, expected);
 }
 

@@ -352,6 +352,39 @@ INSTANTIATE_TEST_SUITE_P(Cases, BridgeBrokenService,
                                            BrokenCase{"not_a_program", ProductTree::Service::not_a_program}),
                          [](const ::testing::TestParamInfo<BrokenCase> &info) { return std::string(info.param.name); });
 
+// POSIX: a private temporary folder that fails its safety check (here
+// opened to the group) can hold neither pid file nor pipe. The call fails
+// at once with both launch messages, instead of starting a service that
+// ends at once and then waiting minutes for its pipe.
+TEST_F(BridgeDiscovery, UnsafePrivateFolderFailsTheCallWithoutALaunch) {
+    if (!posix_paths()) GTEST_SKIP() << "the folder's safety check is a POSIX one";
+    ProductTree tree(ProductTree::Service::stand_in);
+    StopsProcessesUnder stop(tree.root());
+    ASSERT_TRUE(tree.ready());
+    const std::string folder = temp_.user_dir();
+    std::error_code ec;
+    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_all, ec);
+    ASSERT_FALSE(ec) << ec.message();
+    struct Restore {
+        std::string path;
+        ~Restore() {
+            std::error_code ignored;
+            fs::permissions(path, fs::perms::owner_all, ignored);
+        }
+    } restore{folder};
+
+    RunResult run = tree.run_probe({"invoke", "0", ""}, trace_.path());
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(value_of(run.out, "result"), "1") << run.out << run.err;
+    std::vector<std::string> expected{kInvoke + "Entering", kInit + "Entering", kCheck + "Entering",
+                                      kCheck + "Exiting", kInit + "gemx_service not found; launching...",
+                                      kInit + "error occurred while launching gemx_service", kInit + "Exiting",
+                                      kInvoke + "Unable to get hold of gemx_<client>_service"};
+    EXPECT_EQ(bridge_test::trace_lines(trace_.path()), expected);
+    EXPECT_TRUE(bridge_test::processes_running_from(tree.root()).empty());
+    EXPECT_FALSE(fs::exists(folder + "/" + pid_file_name));
+}
+
 // ---- paths that differ in form only ------------------------------------------
 
 // POSIX: a tree reached through a symbolic link is the same installation.
