@@ -2,9 +2,46 @@
 #include "api_core.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 
 namespace gemxapis {
+
+namespace {
+
+// A lock that can also be waited for with a time limit, for the one
+// exchange at a time with the helper. It is built from a plain mutex and a
+// condition variable rather than std::timed_mutex, whose timed wait thread
+// checkers do not follow, so a checked build reports real races only.
+class ExchangeGate {
+public:
+    void lock() {
+        std::unique_lock<std::mutex> hold(mutex_);
+        free_.wait(hold, [this] { return !held_; });
+        held_ = true;
+    }
+    bool try_lock_for(std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> hold(mutex_);
+        if (!free_.wait_for(hold, limit, [this] { return !held_; })) return false;
+        held_ = true;
+        return true;
+    }
+    void unlock() {
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            held_ = false;
+        }
+        free_.notify_one();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable free_;
+    bool held_ = false;
+};
+
+}  // namespace
 
 // A started helper. Its link lives as long as the last thread that uses it,
 // so stopping the helper never pulls the link from under an exchange.
@@ -12,7 +49,7 @@ struct ApiCore::Session {
     Session(std::unique_ptr<HelperLink> l, gemx_api_handle_t h) : link(std::move(l)), handle(h) {}
     const std::unique_ptr<HelperLink> link;
     const gemx_api_handle_t handle;
-    std::timed_mutex exchange_mutex;  // one request and its answer at a time
+    ExchangeGate exchange_mutex;      // one request and its answer at a time
     bool input_closed = false;        // guarded by exchange_mutex
     std::atomic<bool> stopping{false};
     std::atomic<bool> broken{false};  // an exchange failed: the helper is out of use
@@ -96,7 +133,7 @@ int ApiCore::uninitialize(gemx_api_handle_t *handle) {
 
 void ApiCore::stop(Session &session) {
     session.stopping = true;
-    std::unique_lock<std::timed_mutex> exchange(session.exchange_mutex, std::defer_lock);
+    std::unique_lock<ExchangeGate> exchange(session.exchange_mutex, std::defer_lock);
     if (!exchange.try_lock_for(std::chrono::milliseconds(busy_ms_.load()))) {
         // An exchange hangs on a helper that does not answer: killing the
         // helper ends its output, which ends that exchange.
@@ -148,7 +185,7 @@ bool parse_answer(const std::string &text, int *value) {
 int ApiCore::exchange(gemx_api_handle_t handle, const std::string &line) {
     std::shared_ptr<Session> session = session_for(handle);
     if (!session) return kNotCurrentHandle;
-    std::lock_guard<std::timed_mutex> exchange(session->exchange_mutex);
+    std::lock_guard<ExchangeGate> exchange(session->exchange_mutex);
     if (session->stopping || session->input_closed) return kStopping;
     if (session->broken) return kHelperGone;
     if (!session->link->send(line + "\n")) {
