@@ -60,13 +60,15 @@ TEST_F(PipeTest, OneRequestOneAnswer) {
 }
 
 TEST_F(PipeTest, LongRequestArrivesInChunksOfTheReadSize) {
-    std::jthread client_thread;
-    PipeInstance server = PipeInstance::create(name_);
-    ASSERT_TRUE(server.valid());
+    // The text outlives the client thread, which is joined when the test
+    // body ends.
     std::string sent(10000, 'x');
     for (std::size_t i = 0; i < sent.size(); ++i) {
         sent[i] = static_cast<char>('a' + i % 26);
     }
+    std::jthread client_thread;
+    PipeInstance server = PipeInstance::create(name_);
+    ASSERT_TRUE(server.valid());
     client_thread = std::jthread([&] {
         PipeClient client(name_);
         std::string answer;
