@@ -14,6 +14,9 @@ namespace {
 const int kWaitAttempts = 25;
 const unsigned kWaitTimeoutMs = 10000;
 const unsigned kPauseSeconds = 5;
+// Each busy retry blocks in the wait until an instance is free again, so
+// the limit bounds the retries, not a spin.
+const int kBusyRetries = 1000;
 const std::size_t kAnswerBuffer = 4096;
 
 unsigned int real_sleep(unsigned int seconds) { return sleep(seconds); }
@@ -33,11 +36,17 @@ int send_data_win32(const std::string &request, std::string &response, int clien
 
     // A freshly launched service has no pipe yet: the retries give it time.
     // Between a successful wait and the open another client may take the
-    // free instance (Windows reports the pipe busy): that attempt waits
-    // again at once, without the pause, since the pipe exists.
+    // free instance (Windows reports the pipe busy). Many clients at once
+    // can make one of them lose that race many times in a row, so a busy
+    // open waits again at once, without the pause and without using up one
+    // of the attempts, up to a limit of its own. Any other failed open
+    // after a successful wait is final: the pipe is there, but not for us.
+    int busy_retries = 0;
     for (int attempt = 0; attempt < kWaitAttempts; ++attempt) {
         if (pipe.wait(kWaitTimeoutMs)) {
             if (pipe.open()) break;
+            if (!pipe.busy()) break;
+            if (busy_retries++ < kBusyRetries) --attempt;
             continue;
         }
         sleep_function(kPauseSeconds);

@@ -124,6 +124,13 @@ public:
     // calling user, before anything is sent. True at once when open.
     bool open();
 
+    // True when the last open() failed only because another client took
+    // the free instance first (Windows ERROR_PIPE_BUSY), so waiting again
+    // may succeed. POSIX: always false, since there a successful wait holds
+    // its connection and an open can fail only for good (a server of
+    // another user, an error).
+    bool busy() const;
+
     // Writes the whole request as one message; *written gets the count.
     bool write(const char *data, std::size_t size, std::size_t *written);
 

@@ -645,6 +645,8 @@ void PipeClient::close() {
     }
 }
 
+bool PipeClient::busy() const { return false; }
+
 const std::string &PipeClient::name() const {
     static const std::string moved_from;
     return impl_ ? impl_->name : moved_from;

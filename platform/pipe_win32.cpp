@@ -135,6 +135,7 @@ void PipeInstance::close() { impl_.reset(); }
 struct PipeClient::Impl {
     std::string name;
     Handle pipe;
+    bool busy = false;  // the last open found every instance taken
 };
 
 PipeClient::PipeClient(std::string pipe_name) : impl_(std::make_unique<Impl>()) {
@@ -156,10 +157,13 @@ bool PipeClient::open() {
         return true;
     }
     // The client end keeps the default byte read mode.
-    impl_->pipe = Handle(CreateFileA(impl_->name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                     nullptr));
+    HANDLE h = CreateFileA(impl_->name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    impl_->busy = h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY;
+    impl_->pipe = Handle(h);
     return impl_->pipe.valid();
 }
+
+bool PipeClient::busy() const { return impl_ && impl_->busy; }
 
 bool PipeClient::write(const char *data, std::size_t size, std::size_t *written) {
     *written = 0;
