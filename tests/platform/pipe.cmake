@@ -2,7 +2,10 @@
 # also plays another user's client or server when re-run as a child.
 set(pipe_test_sources pipe_test.cpp pipe_test_util.cpp)
 if(WIN32)
-  kestrin_test(test_pipe SOURCES ${pipe_test_sources} LIBS kestrin_platform)
+  # Also reads back the DACL of a live instance and of the owner-only
+  # attributes, so it links the security library directly.
+  kestrin_test(test_pipe SOURCES ${pipe_test_sources} pipe_security_test_win32.cpp
+               LIBS kestrin_platform veyrant advapi32)
 else()
   kestrin_test(test_pipe SOURCES ${pipe_test_sources} pipe_posix_test.cpp pipe_main_posix.cpp
                LIBS kestrin_platform veyraks NO_MAIN)
