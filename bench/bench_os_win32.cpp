@@ -102,10 +102,15 @@ std::unique_ptr<FloorServer> FloorServer::start(const std::string &) {
 }
 
 bool floor_call(const std::string &address, const std::string &request) {
+    // The usual Windows client loop, as the bridge does it: when another
+    // client takes the free instance between the wait and the open, wait
+    // again (a busy open does not count as an attempt, up to 1000 times).
     Handle pipe;
+    int busy = 0;
     for (int attempt = 0; attempt < 3 && !pipe.valid(); ++attempt) {
         if (!WaitNamedPipeA(address.c_str(), 5000)) continue;
         pipe = Handle(CreateFileA(address.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!pipe.valid() && GetLastError() == ERROR_PIPE_BUSY && busy++ < 1000) --attempt;
     }
     if (!pipe.valid()) return false;
     DWORD written = 0;
