@@ -122,6 +122,71 @@ void sequential(Bridge &bridge, const std::string &floor_addr, int calls, Stats 
     *floor = summarise(f, secs_f, fail_f);
 }
 
+// s in double quotes, for a command line.
+std::string shell_quoted(const std::string &s) {
+    std::string quoted;
+    quoted.reserve(s.size() + 2);
+    quoted += '"';
+    quoted += s;
+    quoted += '"';
+    return quoted;
+}
+
+// The floor's server run in a process of its own (gemx_bench --floor-server):
+// it writes its address to <folder>/floor_address.txt and serves until
+// <folder>/floor_stop appears.
+int floor_server_main(const std::string &folder) {
+    auto server = bench::FloorServer::start(folder);
+    if (!server) return 2;
+    const std::string address_file = folder + bench::separator() + "floor_address.txt";
+    {
+        std::ofstream o(address_file + ".new");
+        o << server->address();
+    }
+    std::rename((address_file + ".new").c_str(), address_file.c_str());
+    const std::string stop = folder + bench::separator() + "floor_stop";
+    while (!std::filesystem::exists(stop)) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return 0;
+}
+
+// Sequential floor calls against a floor server in another process, as the
+// service is for the bridge: every switch between client and server then
+// changes address space, which the in-process floor never pays.
+Stats remote_floor_series(const std::string &self, const std::string &folder, int calls) {
+    const std::string sub = folder + bench::separator() + "remote_floor";
+    std::filesystem::create_directories(sub);
+    const std::string address_file = sub + bench::separator() + "floor_address.txt";
+    const std::string stop = sub + bench::separator() + "floor_stop";
+    std::remove(address_file.c_str());
+    std::remove(stop.c_str());
+    std::thread server([&] {
+        std::system(bench::shell_command(shell_quoted(self) + " --floor-server " + shell_quoted(sub)).c_str());
+    });
+    std::string address;
+    for (int i = 0; i < 200 && address.empty(); ++i) {
+        std::ifstream in(address_file);
+        std::getline(in, address);
+        if (address.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::vector<double> us;
+    long failures = 0;
+    long long t0 = bench::now_ns();
+    if (!address.empty()) {
+        const std::string request = floor_request();
+        for (int i = 0; i < calls; ++i) {
+            long long s = bench::now_ns();
+            if (!bench::floor_call(address, request)) ++failures;
+            us.push_back(elapsed_us(s, bench::now_ns()));
+        }
+    } else {
+        failures = calls;
+    }
+    double secs = (bench::now_ns() - t0) / 1e9;
+    std::ofstream(stop) << "stop\n";
+    server.join();
+    return summarise(us, secs, failures);
+}
+
 // Calls of one operation with one argument string.
 Stats operation_series(Bridge &bridge, int op, const std::string &args, int calls) {
     std::vector<double> us;
@@ -176,7 +241,6 @@ int first_call_main(const char *out) {
     return o ? 0 : 2;
 }
 
-std::string shell_quoted(const std::string &s) { return "\"" + s + "\""; }
 
 // n client processes for ms milliseconds from a common start.
 Stats concurrent_ours(int n, int ms, const std::string &self, const std::string &folder) {
@@ -313,6 +377,10 @@ int run(bool quick) {
     print_row("floor", fl);
     std::printf("  ratio ours/floor: median %.2fx (goal 1.5x), p99 %.2fx (goal 3x), calls/s %.2fx\n",
                 ratio(ours.median, fl.median), ratio(ours.p99, fl.p99), ratio(ours.per_second, fl.per_second));
+    Stats remote = remote_floor_series(self, tmpdir, quick ? 2000 : 10000);
+    print_row("floor, server in another process", remote);
+    std::printf("  the floor's server in another process costs %.2fx the in-process floor; ours is %.2fx of it\n",
+                ratio(remote.median, fl.median), ratio(ours.median, remote.median));
 
     std::printf("\nConcurrent clients (ours: processes; floor: threads), %d ms each\n", quick ? 1500 : 5000);
     print_header();
@@ -333,8 +401,13 @@ int run(bool quick) {
     std::filesystem::path work = std::filesystem::path(tmpdir) / "work";
     std::filesystem::create_directories(work / "src");
     for (int i = 0; i < 1000; ++i) {
-        std::ofstream(work / "src" / ("a" + std::to_string(i) + ".c")) << "a\n";
-        std::ofstream(work / "src" / ("u" + std::to_string(i) + ".c")) << "u\n";
+        const std::string number = std::to_string(i);
+        for (const char *stem : {"a", "u"}) {
+            std::string name = stem;
+            name += number;
+            name += ".c";
+            std::ofstream(work / "src" / name) << stem << "\n";
+        }
     }
     std::error_code ec;
     std::filesystem::path previous = std::filesystem::current_path(ec);
@@ -411,6 +484,7 @@ int main(int argc, char **argv) {
         return client_main(std::strtoll(argv[2], nullptr, 10), std::atoi(argv[3]), argv[4]);
     }
     if (argc == 3 && std::strcmp(argv[1], "--first") == 0) return first_call_main(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--floor-server") == 0) return floor_server_main(argv[2]);
     // Line by line, so a run written to a file shows its progress.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;

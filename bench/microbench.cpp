@@ -1,11 +1,16 @@
 // Micro-benchmarks of the routines one call runs through: the protocol's
 // tag extraction and decimal conversion, the bridge's request text, the
 // service's dispatch over a stand-in operations API, the option parsers,
-// and the trace scopes of both sides with tracing off.
+// the trace scopes of both sides with tracing off, and the bridge's
+// per-call discovery of the running service.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <cstdio>
 #include <string>
+#include <thread>
 
+#include "bench_os.h"
 #include "bridge_internal.h"
 #include "cmdsyn.h"
 #include "gemx_protocol.h"
@@ -113,6 +118,57 @@ void BM_service_trace_scope_off(benchmark::State &state) {
     }
 }
 BENCHMARK(BM_service_trace_scope_off);
+
+// A service started from this tree in the run's temporary folder, for the
+// discovery benchmark; stopped when the program ends.
+class RunningService {
+public:
+    RunningService() {
+        if (!init_gemx_service(0)) return;
+        for (int i = 0; i < 200 && !gemx_ser_proc_check(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ok_ = gemx_ser_proc_check();
+    }
+    ~RunningService() { bench::stop_process(pid_from_file(), 10000); }
+    bool ok() const { return ok_; }
+
+private:
+    static int pid_from_file() {
+        char dir[1024] = {0};
+        fileutl_get_tmpdir(0, dir, 1023, 0);
+        std::FILE *f = std::fopen((std::string(dir) + bench::separator() + service_pid_file_name()).c_str(), "r");
+        int pid = 0;
+        if (f) {
+            if (std::fscanf(f, "%d", &pid) != 1) pid = 0;
+            std::fclose(f);
+        }
+        return pid;
+    }
+    bool ok_ = false;
+};
+
+// What the bridge does on every call before it touches the pipe: read the
+// pid file and check that the process it names runs this tree's service.
+// Nothing of it may be kept between calls, so it is part of every call's
+// cost beyond the bare IPC floor.
+void BM_bridge_service_check(benchmark::State &state) {
+    static RunningService service;
+    if (!service.ok()) {
+        state.SkipWithError("the service could not be started");
+        return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(gemx_ser_proc_check());
+}
+BENCHMARK(BM_bridge_service_check)->UseRealTime();
+
+// The private temporary folder's check, made twice per call by the bridge
+// (pid file, socket path) and once per connection by the service.
+void BM_private_folder_check(benchmark::State &state) {
+    char dir[1024];
+    for (auto _ : state) benchmark::DoNotOptimize(fileutl_get_tmpdir(0, dir, 1023, 0));
+}
+BENCHMARK(BM_private_folder_check)->UseRealTime();
 
 }  // namespace
 
