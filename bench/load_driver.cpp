@@ -25,6 +25,7 @@
 #include "bench_os.h"
 #include "dynlib.h"
 #include "gemx_protocol.h"
+#include "pipe.h"
 #include "veyraks.h"
 
 namespace {
@@ -185,6 +186,30 @@ Stats remote_floor_series(const std::string &self, const std::string &folder, in
     std::ofstream(stop) << "stop\n";
     server.join();
     return summarise(us, secs, failures);
+}
+
+// Sequential exchanges with the running service through the platform's pipe
+// client alone, without the bridge's discovery, request building and trace
+// scopes: what the service and the pipe layer cost beyond the floor.
+Stats direct_pipe_series(int calls) {
+    const std::string name = service_pipe_name(pipe_base_name, sysutl_myloginname());
+    const std::string request = floor_request();
+    std::vector<double> us;
+    long failures = 0;
+    long long t0 = bench::now_ns();
+    for (int i = 0; i < calls; ++i) {
+        long long s = bench::now_ns();
+        platform::PipeClient client(name);
+        std::size_t written = 0, got = 0;
+        char buf[4096];
+        if (!client.wait(10000) || !client.open() || !client.write(request.data(), request.size(), &written) ||
+            !client.read(buf, sizeof buf - 1, &got)) {
+            ++failures;
+        }
+        client.close();
+        us.push_back(elapsed_us(s, bench::now_ns()));
+    }
+    return summarise(us, (bench::now_ns() - t0) / 1e9, failures);
 }
 
 // Calls of one operation with one argument string.
@@ -377,6 +402,10 @@ int run(bool quick) {
     print_row("floor", fl);
     std::printf("  ratio ours/floor: median %.2fx (goal 1.5x), p99 %.2fx (goal 3x), calls/s %.2fx\n",
                 ratio(ours.median, fl.median), ratio(ours.p99, fl.p99), ratio(ours.per_second, fl.per_second));
+    Stats direct = direct_pipe_series(quick ? 2000 : 10000);
+    print_row("pipe client straight to the service", direct);
+    std::printf("  the service through the pipe layer alone is %.2fx the floor; the bridge's own work adds %.2fx\n",
+                ratio(direct.median, fl.median), ratio(ours.median - direct.median, fl.median));
     Stats remote = remote_floor_series(self, tmpdir, quick ? 2000 : 10000);
     print_row("floor, server in another process", remote);
     std::printf("  the floor's server in another process costs %.2fx the in-process floor; ours is %.2fx of it\n",
