@@ -48,9 +48,11 @@ public:
     // sun_path, a path that is not a socket, or a live listener of another
     // process already there, fails: so unlike on Windows a second service
     // of the same user does not start serving; a stale socket file is
-    // replaced); later instances share that listening socket, and closing
-    // the last of them closes it and removes the socket file if it is still
-    // the one bound.
+    // replaced); later instances of the same name share that listening
+    // socket without looking at the temporary directory again (so a
+    // service goes on serving its 0600 socket if the folder's mode changes
+    // under it), and closing the last of them closes it and removes the
+    // socket file if it is still the one bound.
     static PipeInstance create(const std::string &pipe_name);
 
     // The process id of another live server of the calling user that holds

@@ -275,6 +275,8 @@ Occupant examine_occupant(const sockaddr_un &addr) {
 struct Listener {
     Fd fd;
     std::string path;
+    std::string pipe_name;  // the name it was bound for
+    uid_t owner_uid = 0;    // the user whose clients it serves
     dev_t dev = 0;
     ino_t ino = 0;
 
@@ -336,9 +338,26 @@ public:
         return registry;
     }
 
+    // A share of the listener that an instance of this process already holds
+    // for pipe_name, or null when there is none. The listener was bound in a
+    // folder that passed its check and keeps its 0600 socket and credential
+    // checks, so a later instance needs neither the folder nor the policy
+    // again: the service makes one for every connection.
+    Listener *share_by_name(const std::string &pipe_name) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto &[path, entry] : entries_) {
+            if (entry.listener->pipe_name == pipe_name) {
+                ++entry.users;
+                return entry.listener.get();
+            }
+        }
+        return nullptr;
+    }
+
     // The listener for path, bound now when no instance holds one. Null when
     // it cannot be bound.
-    Listener *acquire(const sockaddr_un &addr, const std::string &path, const nt_owner_policy_t &policy) {
+    Listener *acquire(const sockaddr_un &addr, const std::string &path, const std::string &pipe_name,
+                      const nt_owner_policy_t &policy) {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = entries_.find(path);
         if (it == entries_.end()) {
@@ -346,6 +365,8 @@ public:
             if (!listener) {
                 return nullptr;
             }
+            listener->pipe_name = pipe_name;
+            listener->owner_uid = static_cast<uid_t>(policy.uid);
             it = entries_.emplace(path, Entry{std::move(listener), 0}).first;
         }
         ++it->second.users;
@@ -398,13 +419,16 @@ struct PipeInstance::Impl {
 };
 
 PipeInstance PipeInstance::create(const std::string &pipe_name) {
+    if (Listener *shared = ListenerRegistry::instance().share_by_name(pipe_name)) {
+        return PipeInstance(std::make_unique<Impl>(shared, shared->path, shared->owner_uid));
+    }
     nt_owner_policy_t policy{};
     sockaddr_un addr{};
     std::string path;
     if (!owner_policy(&policy) || !socket_address(pipe_name, &addr, &path)) {
         return PipeInstance();
     }
-    Listener *listener = ListenerRegistry::instance().acquire(addr, path, policy);
+    Listener *listener = ListenerRegistry::instance().acquire(addr, path, pipe_name, policy);
     if (listener == nullptr) {
         return PipeInstance();
     }

@@ -244,6 +244,29 @@ TEST_F(PosixPipeTest, ClosingTheLastInstanceRemovesTheSocketFile) {
     EXPECT_NE(lstat(socket_path().c_str(), &st), 0);
 }
 
+// Later instances share the bound listener without the folder check: a
+// service whose folder's mode changes under it goes on serving its socket
+// (still 0600, still checking credentials), while a new pipe cannot be made
+// there.
+TEST_F(PosixPipeTest, LaterInstancesShareTheListenerWithoutTheFolderCheck) {
+    PipeInstance first = PipeInstance::create(name_);
+    ASSERT_TRUE(first.valid());
+    const std::string folder = tmpdir();
+    ASSERT_EQ(chmod(folder.c_str(), 0750), 0);
+    PipeInstance unrelated = PipeInstance::create(pipe_test::unique_pipe_name());
+    PipeInstance second = PipeInstance::create(name_);
+    ASSERT_EQ(chmod(folder.c_str(), 0700), 0);
+    EXPECT_FALSE(unrelated.valid());
+    ASSERT_TRUE(second.valid());
+    first.close();
+
+    struct stat st{};
+    EXPECT_TRUE(is_socket(socket_path(), &st));
+    PipeClient client(name_);
+    ASSERT_TRUE(client.wait(10000));
+    EXPECT_TRUE(second.connect());
+}
+
 TEST_F(PosixPipeTest, SocketWithoutListenerFailsWaitAndOpenAtOnce) {
     close(bound_socket(socket_path(), true));
     PipeClient client(name_);
