@@ -79,16 +79,6 @@ std::vector<int> all_pids() {
 
 }  // namespace
 
-void set_env(const char *name, const char *value) {
-    if (value) {
-        ::setenv(name, value, 1);
-    } else {
-        ::unsetenv(name);
-    }
-}
-
-std::vector<std::string> temp_dir_variables() { return {"TMPDIR"}; }
-
 RunResult run_program(const std::string &program, const std::vector<std::string> &args, const std::string &cwd,
                       int timeout_ms) {
     RunResult result;

@@ -80,20 +80,6 @@ std::string image_of(DWORD pid) {
 
 }  // namespace
 
-void set_env(const char *name, const char *value) {
-    // _putenv_s keeps the runtime's copy in step; SetEnvironmentVariableA
-    // is what children inherit and the only way to hold an empty value.
-    if (value == nullptr) {
-        _putenv_s(name, "");
-        SetEnvironmentVariableA(name, nullptr);
-    } else {
-        if (*value != '\0') _putenv_s(name, value);
-        SetEnvironmentVariableA(name, value);
-    }
-}
-
-std::vector<std::string> temp_dir_variables() { return {"TMP", "TEMP"}; }
-
 RunResult run_program(const std::string &program, const std::vector<std::string> &args, const std::string &cwd,
                       int timeout_ms) {
     RunResult result;

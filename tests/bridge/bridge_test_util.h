@@ -16,14 +16,9 @@ namespace bridge_test {
 
 // ---- OS parts ------------------------------------------------------------
 
-// Sets (or, with a null value, removes) a variable of this process's
-// environment, so that the bridge and every program started afterwards see
-// it. An empty value is kept as an empty, set variable.
-void set_env(const char *name, const char *value);
-
-// The variables that choose the user's temporary directory (TMPDIR on
-// POSIX; TMP and TEMP on Windows).
-std::vector<std::string> temp_dir_variables();
+// The environment helpers shared by all tests.
+using kestrin_test::set_env;
+using kestrin_test::temp_dir_variables;
 
 // The outcome of running a program to its end.
 struct RunResult {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -32,6 +33,48 @@ std::string bin_dir() {
 std::string product_dir() { return fs::path(bin_dir()).parent_path().string(); }
 
 char separator() { return static_cast<char>(fs::path::preferred_separator); }
+
+void set_env(const char *name, const char *value) {
+#if defined(_WIN32)
+    // _putenv_s keeps the runtime's copy in step; SetEnvironmentVariableA
+    // is what children inherit and the only way to hold an empty value.
+    if (value == nullptr) {
+        _putenv_s(name, "");
+        SetEnvironmentVariableA(name, nullptr);
+    } else {
+        if (*value != '\0') _putenv_s(name, value);
+        SetEnvironmentVariableA(name, value);
+    }
+#else
+    if (value == nullptr) {
+        ::unsetenv(name);
+    } else {
+        ::setenv(name, value, 1);
+    }
+#endif
+}
+
+std::string journal_field(const std::string &text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> temp_dir_variables() {
+#if defined(_WIN32)
+    return {"TMP", "TEMP"};
+#else
+    return {"TMPDIR"};
+#endif
+}
 
 TempDir::TempDir(const std::string &tag) {
     static std::atomic<unsigned> counter{0};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kestrin_test {
 
@@ -14,6 +15,19 @@ std::string product_dir();
 
 // The path separator of the platform the tests were built for.
 char separator();
+
+// Sets (or, with a null value, removes) an environment variable of this
+// process, so that children started afterwards see it too. Windows: an
+// empty value stays set in the environment children inherit.
+void set_env(const char *name, const char *value);
+
+// The variables that choose the user's temporary directory (TMPDIR on
+// POSIX; TMP and TEMP on Windows).
+std::vector<std::string> temp_dir_variables();
+
+// A text as the helper writes it into a journal field: backslash, tab,
+// newline and carriage return escaped.
+std::string journal_field(const std::string &text);
 
 // A fresh, empty folder that is removed with everything in it when the
 // object goes out of scope.

@@ -8,18 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "test_common.h"
+
 namespace gemxapis_test {
 
 // The file name ending of programs ("" or ".exe").
 extern const char kProgramSuffix[];
 
-// Sets (or, with a null value, removes) an environment variable of this
-// process, so that children started afterwards see it too.
-void set_env(const char *name, const char *value);
-
-// The variables that choose the user's temporary directory (TMPDIR on
-// POSIX; TMP and TEMP on Windows).
-std::vector<std::string> temp_dir_variables();
+// The environment helpers shared by all tests.
+using kestrin_test::set_env;
+using kestrin_test::temp_dir_variables;
 
 // True while process pid runs (a zombie does not count).
 bool process_running(int pid);

@@ -18,15 +18,6 @@ namespace gemxapis_test {
 
 const char kProgramSuffix[] = "";
 
-void set_env(const char *name, const char *value) {
-    if (value)
-        ::setenv(name, value, 1);
-    else
-        ::unsetenv(name);
-}
-
-std::vector<std::string> temp_dir_variables() { return {"TMPDIR"}; }
-
 bool process_running(int pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     if (!stat) return ::kill(pid, 0) == 0;

@@ -9,15 +9,6 @@ namespace gemxapis_test {
 
 const char kProgramSuffix[] = ".exe";
 
-void set_env(const char *name, const char *value) {
-    // Both the runtime's copy and the process environment block, which
-    // CreateProcessA hands to children and GetTempPathA reads.
-    SetEnvironmentVariableA(name, value);
-    _putenv_s(name, value ? value : "");
-}
-
-std::vector<std::string> temp_dir_variables() { return {"TMP", "TEMP"}; }
-
 int current_pid() { return static_cast<int>(GetCurrentProcessId()); }
 
 namespace {

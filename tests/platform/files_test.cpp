@@ -225,7 +225,7 @@ TEST(GetEnvironment, SetUnsetAndEmptyVariables) {
     };
     const char *name = "KESTRIN_PLATFORM_TEST_VARIABLE";
     for (const auto &c : cases) {
-        kestrin_test::set_environment(name, c.value);
+        kestrin_test::set_env(name, c.value);
         std::string value = "untouched";
         EXPECT_EQ(platform::get_environment(name, &value), c.expected) << c.what;
         if (c.expected) {
@@ -235,7 +235,7 @@ TEST(GetEnvironment, SetUnsetAndEmptyVariables) {
         }
         EXPECT_EQ(platform::get_environment(name, nullptr), c.expected) << c.what;
     }
-    kestrin_test::set_environment(name, nullptr);
+    kestrin_test::set_env(name, nullptr);
     EXPECT_FALSE(platform::get_environment(nullptr, nullptr));
 }
 

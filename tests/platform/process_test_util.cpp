@@ -41,11 +41,11 @@ std::map<std::string, std::string> parse_facts(const std::string &text) {
 }
 
 LaunchedProbe::LaunchedProbe(const std::string &program, bool hold) : dir_("probe") {
-    set_environment("KESTRIN_PROBE_REPORT", dir_.file("report").c_str());
-    set_environment("KESTRIN_PROBE_HOLD", hold ? dir_.file("stop").c_str() : nullptr);
+    set_env("KESTRIN_PROBE_REPORT", dir_.file("report").c_str());
+    set_env("KESTRIN_PROBE_HOLD", hold ? dir_.file("stop").c_str() : nullptr);
     launched_ = platform::launch_hidden(program);
-    set_environment("KESTRIN_PROBE_REPORT", nullptr);
-    set_environment("KESTRIN_PROBE_HOLD", nullptr);
+    set_env("KESTRIN_PROBE_REPORT", nullptr);
+    set_env("KESTRIN_PROBE_HOLD", nullptr);
 }
 
 LaunchedProbe::~LaunchedProbe() {

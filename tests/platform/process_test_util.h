@@ -18,10 +18,6 @@ std::string probe_path();
 // (a guard against hangs, not a timing goal). True when it appeared.
 bool wait_for_file(const std::string &path, int timeout_ms = 60000);
 
-// Sets (or, with value null, removes) a variable of this process's
-// environment, so that programs started afterwards inherit it.
-void set_environment(const char *name, const char *value);
-
 // The outcome of running a child to its end.
 struct ChildRun {
     bool started = false;  // the child was created

@@ -10,14 +10,6 @@
 
 namespace kestrin_test {
 
-void set_environment(const char *name, const char *value) {
-    if (value == nullptr) {
-        unsetenv(name);
-    } else {
-        setenv(name, value, 1);
-    }
-}
-
 ChildRun run_and_wait(const std::string &program, const std::vector<std::string> &args) {
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(program.c_str()));

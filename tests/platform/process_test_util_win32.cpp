@@ -26,18 +26,6 @@ private:
 
 }  // namespace
 
-void set_environment(const char *name, const char *value) {
-    // _putenv_s keeps the runtime's copy in step; SetEnvironmentVariableA
-    // is what children inherit and the only way to hold an empty value.
-    if (value == nullptr) {
-        _putenv_s(name, "");
-        SetEnvironmentVariableA(name, nullptr);
-    } else {
-        if (*value != '\0') _putenv_s(name, value);
-        SetEnvironmentVariableA(name, value);
-    }
-}
-
 ChildRun run_and_wait(const std::string &program, const std::vector<std::string> &args) {
     std::string line = "\"" + program + "\"";
     for (const auto &a : args) line += " \"" + a + "\"";

@@ -157,18 +157,4 @@ bool wait_for_lines(const std::string &path, std::size_t from, const std::vector
     }
 }
 
-std::string journal_field(const std::string &text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 }  // namespace service_test

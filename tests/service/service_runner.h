@@ -77,7 +77,6 @@ bool contains_in_order(const std::vector<std::string> &lines, const std::vector<
 bool wait_for_lines(const std::string &path, std::size_t from, const std::vector<std::string> &expected,
                     int timeout_ms = 30000);
 
-// A text as the helper writes it into a journal field.
-std::string journal_field(const std::string &text);
+using kestrin_test::journal_field;
 
 }  // namespace service_test

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "test_common.h"
+
 namespace service_test {
 
 // The exit status of a service that ended with -1: 255 on POSIX, -1 on
@@ -25,13 +27,9 @@ extern const bool kCanSendTerminationSignal;
 // second service creates instances of the same pipe and serves as well.
 extern const bool kPipeIsSocketFile;
 
-// Sets (or, with a null value, removes) an environment variable of this
-// process, so that children started afterwards see it too.
-void set_env(const char *name, const char *value);
-
-// The variables that choose the user's temporary directory (TMPDIR on
-// POSIX; TMP and TEMP on Windows).
-std::vector<std::string> temp_dir_variables();
+// The environment helpers shared by all tests.
+using kestrin_test::set_env;
+using kestrin_test::temp_dir_variables;
 
 // Points the temporary-directory variables at dir for the life of the
 // object and puts the old values back afterwards.

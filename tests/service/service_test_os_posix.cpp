@@ -26,15 +26,6 @@ const bool kCanSendTerminationSignal = true;
 const bool kPipeIsSocketFile = true;
 const int kFailureStatus = 255;
 
-void set_env(const char *name, const char *value) {
-    if (value)
-        ::setenv(name, value, 1);
-    else
-        ::unsetenv(name);
-}
-
-std::vector<std::string> temp_dir_variables() { return {"TMPDIR"}; }
-
 namespace {
 
 // The fields of /proc/<pid>/stat after the command name: state, ppid, ...

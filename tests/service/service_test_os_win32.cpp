@@ -12,16 +12,6 @@ const bool kCanSendTerminationSignal = false;
 const bool kPipeIsSocketFile = false;
 const int kFailureStatus = -1;
 
-void set_env(const char *name, const char *value) {
-    // Both the Win32 environment (inherited by CreateProcess) and the C
-    // runtime's copy (read by getenv in this process).
-    // An empty value removes the variable from the runtime's copy.
-    SetEnvironmentVariableA(name, value);
-    _putenv_s(name, value ? value : "");
-}
-
-std::vector<std::string> temp_dir_variables() { return {"TMP", "TEMP"}; }
-
 namespace {
 
 // Owns one handle.

@@ -33,22 +33,6 @@ bool contains(const std::vector<std::string> &lines, const std::string &line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// A journal argument as the helper writes it: backslash, tab, newline and
-// carriage return escaped.
-std::string journal_escape(const std::string &text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 class Gemx : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -131,10 +115,10 @@ TEST_F(Gemx, RunsEachOperationThroughTheServiceItStarts) {
         for (std::size_t at; (at = line.find("{src}/")) != std::string::npos;) {
             std::size_t end = line.find('\t', at);
             std::string name = line.substr(at + 6, end == std::string::npos ? std::string::npos : end - at - 6);
-            line.replace(at, 6 + name.size(), journal_escape(in_work(name)));
+            line.replace(at, 6 + name.size(), kestrin_test::journal_field(in_work(name)));
         }
         for (std::size_t at; (at = line.find("{cwd}")) != std::string::npos;) {
-            line.replace(at, 5, journal_escape(work_));
+            line.replace(at, 5, kestrin_test::journal_field(work_));
         }
         return line;
     };
@@ -172,7 +156,7 @@ TEST_F(Gemx, CallAfterTheServiceStoppedRelaunchesIt) {
     const int second = service_pid();
     EXPECT_NE(second, first);
     EXPECT_TRUE(bridge_test::process_running(second));
-    EXPECT_EQ(journal(), std::vector<std::string>{"history\t" + journal_escape(in_work("a.c"))});
+    EXPECT_EQ(journal(), std::vector<std::string>{"history\t" + kestrin_test::journal_field(in_work("a.c"))});
 }
 
 struct UsageCase {
